@@ -1,0 +1,1 @@
+// Pixel format converter: filled in with the conversion side of the library.

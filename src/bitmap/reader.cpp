@@ -1,0 +1,1 @@
+// Bitmap reader: filled in with the reading side of the library.

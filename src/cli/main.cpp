@@ -1,0 +1,159 @@
+// qelega_shapes: turns a decoded EGA or CGA tile file into one 256 x 512,
+// 4-bit BMP tile sheet. One pass over two fixed buffers; nothing on the heap.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "bitmap.h"
+#include "tiles.h"
+
+namespace {
+
+uint8_t tile_buffer[tile_buffer_bytes];
+
+struct run_settings {
+    const char *tiles_path = nullptr;
+    const char *output_path = nullptr;
+    int positional_slots_left = 2;
+    bool cga = false;
+    bool dungeon = false;
+    bool mirror_room = false;
+    bool remake_water = true;
+};
+
+void print_usage()
+{
+    std::printf("usage: qelega_shapes [options] TILES OUTPUT.BMP\n"
+                "option: --cga               read cga version tiles\n"
+                "        --dungeon           change color of grass shapes\n"
+                "        --mirror-room       use alternate colors for mirror room\n"
+                "        --no-remake-water   do not remake water shapes\n"
+                "        --help              print usage\n"
+                "\n"
+                "support decoded TILES.16 and TILES.4 only\n");
+}
+
+int read_file(const char *path, uint8_t *destination, size_t size)
+{
+    FILE *stream = std::fopen(path, "rb");
+    if (stream == nullptr) {
+        std::printf("open error '%s'\n", path);
+        return -1;
+    }
+    int result = 0;
+    if (std::fread(destination, size, 1, stream) != 1) {
+        std::printf("read error '%s'\n", path);
+        result = -1;
+    }
+    std::fclose(stream);
+    return result;
+}
+
+// 1 for yes, 0 for no. End of input is a no: the prompt never waits forever.
+int ask_yes_no(const char *question)
+{
+    std::printf("%s (Y or N): ", question);
+    std::fflush(stdout);
+    for (int c; (c = std::getchar()) != EOF;) {
+        if (c == 'y' || c == 'Y') return 1;
+        if (c == 'n' || c == 'N') return 0;
+    }
+    return 0;
+}
+
+int save_bitmap_file(const char *path, int bit_count, const palette_entry *palette,
+                     const uint8_t *pixels)
+{
+    struct stat status;
+    if (stat(path, &status) == 0) {
+        std::printf("already exists '%s'\n", path);
+        if (ask_yes_no("overwrite ?") <= 0) return -1;
+    }
+    FILE *stream = std::fopen(path, "wb");
+    if (stream == nullptr) {
+        std::printf("open error '%s'\n", path);
+        return -1;
+    }
+    bitmap_header header;
+    init_bitmap_header(&header, canvas_width, canvas_height, static_cast<uint16_t>(bit_count));
+    int result = 0;
+    if (write_bitmap(stream, &header, palette, pixels) < 0) {
+        std::printf("write error '%s'\n", path);
+        result = -1;
+    }
+    std::fclose(stream);
+    return result;
+}
+
+// Scans the arguments into settings. Returns false when the run must end:
+// "--help", an unknown option or a third file name.
+bool scan_arguments(char **argv, run_settings &settings)
+{
+    for (char **arg = argv[0] != nullptr ? argv + 1 : argv; *arg != nullptr; ++arg) {
+        const char *a = *arg;
+        if (a[0] == '-') {
+            if (std::strcmp(a, "--help") == 0) {
+                print_usage();
+                return false;
+            }
+            if (std::strcmp(a, "--cga") == 0)
+                settings.cga = true;
+            else if (std::strcmp(a, "--dungeon") == 0)
+                settings.dungeon = true;
+            else if (std::strcmp(a, "--mirror-room") == 0)
+                settings.mirror_room = true;
+            else if (std::strcmp(a, "--no-remake-water") == 0)
+                settings.remake_water = false;
+            else {
+                std::printf("unknown option '%s'\n", a);
+                return false;
+            }
+        } else if (settings.positional_slots_left == 0) {
+            std::printf("unneeded parameter '%s'\n", a);
+            return false;
+        } else {
+            (settings.positional_slots_left == 2 ? settings.tiles_path : settings.output_path) = a;
+            --settings.positional_slots_left;
+        }
+    }
+    return true;
+}
+
+void draw_sheet(const tile_mode &mode, const run_settings &settings)
+{
+    std::memset(canvas, 0, sizeof canvas);
+    for (int32_t tile_row = 0; tile_row < sheet_rows; ++tile_row)
+        for (int32_t tile_col = 0; tile_col < sheet_columns; ++tile_col)
+            draw_tile(tile_buffer, tile_row, tile_col, mode.pixels_per_byte,
+                      settings.remake_water ? 1 : 0);
+    if (settings.dungeon) recolor_grass(mode.grass_color, mode.dungeon_grass_color);
+    if (settings.mirror_room) remap_colors(mode.mirror_map);
+}
+
+}  // namespace
+
+int main(int, char **argv)
+{
+    run_settings settings;
+    if (!scan_arguments(argv, settings)) return 1;
+    if (settings.tiles_path == nullptr) {
+        std::printf("no tiles file\n");
+        return 1;
+    }
+    if (settings.output_path == nullptr) {
+        std::printf("no output bitmap file\n");
+        return 1;
+    }
+    const tile_mode &mode = settings.cga ? cga_mode : ega_mode;
+    if (read_file(settings.tiles_path, tile_buffer, tile_file_bytes(mode.pixels_per_byte)) < 0) {
+        std::printf("read tiles file error '%s'\n", settings.tiles_path);
+        return 1;
+    }
+    draw_sheet(mode, settings);
+    if (save_bitmap_file(settings.output_path, 4, mode.palette, canvas) < 0) {
+        std::printf("write bitmap file error '%s'\n", settings.output_path);
+        return 1;
+    }
+    return 0;
+}

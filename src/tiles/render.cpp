@@ -1,0 +1,109 @@
+// Drawing the tile file into the canvas: unpacking, water remaking through
+// mask tiles, grass recolouring and the colour remap.
+#include "tiles.h"
+
+uint8_t canvas[canvas_bytes];
+
+namespace {
+
+int32_t bits_per_pixel(int32_t pixels_per_byte) { return 8 / pixels_per_byte; }
+
+unsigned pixel_mask(int32_t pixels_per_byte) { return (1u << bits_per_pixel(pixels_per_byte)) - 1; }
+
+// The attribute tables cover tiles 0-255; the rest of the sheet has none.
+uint8_t attributes_of(int32_t tile_row, int32_t tile_col)
+{
+    return tile_row < attribute_rows ? tile_attributes[tile_row * sheet_columns + tile_col] : 0;
+}
+
+}  // namespace
+
+int32_t tile_byte_index(int32_t tile_row, int32_t tile_col, int32_t y, int32_t x,
+                        int32_t pixels_per_byte)
+{
+    return (((tile_row * sheet_columns + tile_col) * tile_size + y) * tile_size + x) /
+           pixels_per_byte;
+}
+
+uint8_t tile_byte(const uint8_t *tiles, int32_t tile_row, int32_t tile_col, int32_t y, int32_t x,
+                  int32_t pixels_per_byte)
+{
+    return tiles[tile_byte_index(tile_row, tile_col, y, x, pixels_per_byte)];
+}
+
+uint8_t zero_pixel_mask(uint8_t packed, int32_t pixels_per_byte)
+{
+    const int32_t bits = bits_per_pixel(pixels_per_byte);
+    unsigned result = 0;
+    for (int32_t shift = 0; shift <= 7; shift += bits) {
+        const unsigned pixel = pixel_mask(pixels_per_byte) << shift;
+        if ((packed & pixel) == 0) result |= pixel;
+    }
+    return static_cast<uint8_t>(result);
+}
+
+int32_t water_mask_of(int32_t tile_row, int32_t tile_col)
+{
+    if ((attributes_of(tile_row, tile_col) & water_attribute) == 0) return 0;
+    const uint32_t entry = water_masks[tile_row * sheet_columns + tile_col];
+    const auto mask_tile = static_cast<int32_t>(entry & mask_tile_bits);
+    return (entry & mask_inverted_bit) != 0 ? -mask_tile : mask_tile;
+}
+
+uint8_t remake_water_byte(const uint8_t *tiles, int32_t tile_row, int32_t tile_col, int32_t y,
+                          int32_t x, int32_t pixels_per_byte, int32_t water_tile,
+                          int32_t mask_tile)
+{
+    const unsigned water = tile_byte(tiles, water_tile >> 4, water_tile & 15, y, x, pixels_per_byte);
+    const unsigned own = tile_byte(tiles, tile_row, tile_col, y, x, pixels_per_byte);
+    const bool inverted = mask_tile < 0;
+    const int32_t mask_number = inverted ? -mask_tile : mask_tile;
+    const uint8_t mask = tile_byte(tiles, mask_number >> 4, mask_number & 15, y, x, pixels_per_byte);
+    const unsigned zero = zero_pixel_mask(mask, pixels_per_byte);
+    // A plain mask keeps the tile where the mask is 0; an inverted one keeps it elsewhere.
+    const unsigned keep = inverted ? ~zero & 0xFFu : zero;
+    return static_cast<uint8_t>((keep & own) | (~keep & water));
+}
+
+int32_t draw_tile(const uint8_t *tiles, int32_t tile_row, int32_t tile_col,
+                  int32_t pixels_per_byte, int32_t remake_water)
+{
+    const int32_t bits = bits_per_pixel(pixels_per_byte);
+    const unsigned mask_of_pixel = pixel_mask(pixels_per_byte);
+    const int32_t mask = remake_water != 0 ? water_mask_of(tile_row, tile_col) : 0;
+    for (int32_t y = 0; y < tile_size; ++y) {
+        uint8_t *dst = canvas + canvas_index(tile_row, tile_col, y, 0);
+        for (int32_t x = 0; x < tile_size; x += pixels_per_byte) {
+            const unsigned packed =
+                mask != 0 ? remake_water_byte(tiles, tile_row, tile_col, y, x, pixels_per_byte,
+                                              plain_water_tile, mask)
+                          : tile_byte(tiles, tile_row, tile_col, y, x, pixels_per_byte);
+            for (int32_t shift = 8 - bits; shift >= 0; shift -= bits)
+                *dst++ = static_cast<uint8_t>((packed >> shift) & mask_of_pixel);
+        }
+    }
+    return 0;
+}
+
+int32_t is_grass_tile(int32_t tile_row, int32_t tile_col)
+{
+    return (attributes_of(tile_row, tile_col) & grass_attribute) != 0 ? 1 : 0;
+}
+
+void recolor_grass(uint8_t from_color, uint8_t to_color)
+{
+    for (int32_t tile_row = 0; tile_row < sheet_rows; ++tile_row)
+        for (int32_t tile_col = 0; tile_col < sheet_columns; ++tile_col) {
+            if (is_grass_tile(tile_row, tile_col) == 0) continue;
+            for (int32_t y = 0; y < tile_size; ++y) {
+                uint8_t *row = canvas + canvas_index(tile_row, tile_col, y, 0);
+                for (int32_t x = 0; x < tile_size; ++x)
+                    if (row[x] == from_color) row[x] = to_color;
+            }
+        }
+}
+
+void remap_colors(const uint8_t *map)
+{
+    for (uint8_t &pixel : canvas) pixel = map[pixel];
+}
