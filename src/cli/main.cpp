@@ -1,11 +1,10 @@
 // qelega_shapes: turns a decoded EGA or CGA tile file into one 256 x 512,
 // 4-bit BMP tile sheet. One pass over two fixed buffers; nothing on the heap.
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstring>
 
 #include "bitmap.h"
+#include "console.h"
 #include "tiles.h"
 
 namespace {
@@ -34,42 +33,10 @@ void print_usage()
                 "support decoded TILES.16 and TILES.4 only\n");
 }
 
-int read_file(const char *path, uint8_t *destination, size_t size)
-{
-    FILE *stream = std::fopen(path, "rb");
-    if (stream == nullptr) {
-        std::printf("open error '%s'\n", path);
-        return -1;
-    }
-    int result = 0;
-    if (std::fread(destination, size, 1, stream) != 1) {
-        std::printf("read error '%s'\n", path);
-        result = -1;
-    }
-    std::fclose(stream);
-    return result;
-}
-
-// 1 for yes, 0 for no. End of input is a no: the prompt never waits forever.
-int ask_yes_no(const char *question)
-{
-    std::printf("%s (Y or N): ", question);
-    std::fflush(stdout);
-    for (int c; (c = std::getchar()) != EOF;) {
-        if (c == 'y' || c == 'Y') return 1;
-        if (c == 'n' || c == 'N') return 0;
-    }
-    return 0;
-}
-
 int save_bitmap_file(const char *path, int bit_count, const palette_entry *palette,
                      const uint8_t *pixels)
 {
-    struct stat status;
-    if (stat(path, &status) == 0) {
-        std::printf("already exists '%s'\n", path);
-        if (ask_yes_no("overwrite ?") <= 0) return -1;
-    }
+    if (may_replace(path) == 0) return -1;
     FILE *stream = std::fopen(path, "wb");
     if (stream == nullptr) {
         std::printf("open error '%s'\n", path);

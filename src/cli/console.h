@@ -1,0 +1,18 @@
+// Console and file helpers shared by the command-line programs: messages go
+// to standard output as short lowercase phrases with the path in quotes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Reads exactly `size` bytes from the start of the file; a longer file is
+// fine. 0, or -1 after printing "open error" or "read error".
+int read_file(const char *path, uint8_t *destination, size_t size);
+
+// Prints "QUESTION (Y or N): " and reads characters until y, Y, n or N.
+// 1 for yes, 0 for no; end of input is a no, so the prompt never hangs.
+int ask_yes_no(const char *question);
+
+// 1 when nothing exists at the path, or the user agrees to replace it after
+// "already exists"; 0 otherwise.
+int may_replace(const char *path);
