@@ -76,3 +76,10 @@ int32_t draw_tile(const uint8_t *tiles, int32_t tile_row, int32_t tile_col,
 int32_t is_grass_tile(int32_t tile_row, int32_t tile_col);
 void recolor_grass(uint8_t from_color, uint8_t to_color);
 void remap_colors(const uint8_t *map);
+
+// Packing, the reverse of drawing: `sheet` has the canvas layout (one palette
+// index per byte, only the low 8 / pixels_per_byte bits count) and `tiles`
+// receives tile_file_bytes(pixels_per_byte) bytes.
+void pack_tile(const uint8_t *sheet, uint8_t *tiles, int32_t tile_row, int32_t tile_col,
+               int32_t pixels_per_byte);
+void pack_sheet(const uint8_t *sheet, uint8_t *tiles, int32_t pixels_per_byte);
