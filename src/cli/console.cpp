@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstring>
 
 int read_file(const char *path, uint8_t *destination, size_t size)
 {
@@ -37,4 +38,44 @@ int may_replace(const char *path)
     if (stat(path, &status) != 0) return 1;  // anything there, a folder too, needs a yes
     std::printf("already exists '%s'\n", path);
     return ask_yes_no("overwrite ?") > 0 ? 1 : 0;
+}
+
+namespace {
+
+// True when `arg` is an option of the table, after setting its flag.
+bool set_option(const char *arg, std::span<const flag_option> options)
+{
+    for (const flag_option &option : options)
+        if (std::strcmp(arg, option.name) == 0) {
+            *option.flag = option.value;
+            return true;
+        }
+    return false;
+}
+
+}  // namespace
+
+bool scan_arguments(char **argv, std::span<const flag_option> options, const char *(&paths)[2],
+                    void (*print_usage)())
+{
+    int positional = 0;
+    for (char **arg = argv[0] != nullptr ? argv + 1 : argv; *arg != nullptr; ++arg) {
+        const char *a = *arg;
+        if (a[0] == '-') {
+            if (std::strcmp(a, "--help") == 0) {
+                print_usage();
+                return false;
+            }
+            if (!set_option(a, options)) {
+                std::printf("unknown option '%s'\n", a);
+                return false;
+            }
+        } else if (positional == 2) {
+            std::printf("unneeded parameter '%s'\n", a);
+            return false;
+        } else {
+            paths[positional++] = a;
+        }
+    }
+    return true;
 }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 // Reads exactly `size` bytes from the start of the file; a longer file is
 // fine. 0, or -1 after printing "open error" or "read error".
@@ -16,3 +17,17 @@ int ask_yes_no(const char *question);
 // 1 when nothing exists at the path, or the user agrees to replace it after
 // "already exists"; 0 otherwise.
 int may_replace(const char *path);
+
+// An option that sets a flag when it is given; compared with the whole argument.
+struct flag_option {
+    const char *name;
+    bool *flag;
+    bool value;
+};
+
+// Scans the arguments after the program name: "--help" (prints the usage),
+// then the options in table order for each argument that begins with "-",
+// and up to two file names into `paths`. Returns false when the run must end
+// at once: after "--help", "unknown option '%s'" or "unneeded parameter '%s'".
+bool scan_arguments(char **argv, std::span<const flag_option> options, const char *(&paths)[2],
+                    void (*print_usage)());

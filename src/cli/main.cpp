@@ -12,9 +12,7 @@ namespace {
 uint8_t tile_buffer[tile_buffer_bytes];
 
 struct run_settings {
-    const char *tiles_path = nullptr;
-    const char *output_path = nullptr;
-    int positional_slots_left = 2;
+    const char *paths[2] = {nullptr, nullptr};  // tile file, output bitmap
     bool cga = false;
     bool dungeon = false;
     bool mirror_room = false;
@@ -53,40 +51,6 @@ int save_bitmap_file(const char *path, int bit_count, const palette_entry *palet
     return result;
 }
 
-// Scans the arguments into settings. Returns false when the run must end:
-// "--help", an unknown option or a third file name.
-bool scan_arguments(char **argv, run_settings &settings)
-{
-    for (char **arg = argv[0] != nullptr ? argv + 1 : argv; *arg != nullptr; ++arg) {
-        const char *a = *arg;
-        if (a[0] == '-') {
-            if (std::strcmp(a, "--help") == 0) {
-                print_usage();
-                return false;
-            }
-            if (std::strcmp(a, "--cga") == 0)
-                settings.cga = true;
-            else if (std::strcmp(a, "--dungeon") == 0)
-                settings.dungeon = true;
-            else if (std::strcmp(a, "--mirror-room") == 0)
-                settings.mirror_room = true;
-            else if (std::strcmp(a, "--no-remake-water") == 0)
-                settings.remake_water = false;
-            else {
-                std::printf("unknown option '%s'\n", a);
-                return false;
-            }
-        } else if (settings.positional_slots_left == 0) {
-            std::printf("unneeded parameter '%s'\n", a);
-            return false;
-        } else {
-            (settings.positional_slots_left == 2 ? settings.tiles_path : settings.output_path) = a;
-            --settings.positional_slots_left;
-        }
-    }
-    return true;
-}
-
 void draw_sheet(const tile_mode &mode, const run_settings &settings)
 {
     std::memset(canvas, 0, sizeof canvas);
@@ -103,23 +67,30 @@ void draw_sheet(const tile_mode &mode, const run_settings &settings)
 int main(int, char **argv)
 {
     run_settings settings;
-    if (!scan_arguments(argv, settings)) return 1;
-    if (settings.tiles_path == nullptr) {
+    const flag_option options[] = {
+        {"--cga", &settings.cga, true},
+        {"--dungeon", &settings.dungeon, true},
+        {"--mirror-room", &settings.mirror_room, true},
+        {"--no-remake-water", &settings.remake_water, false},
+    };
+    if (!scan_arguments(argv, options, settings.paths, print_usage)) return 1;
+    const char *tiles_path = settings.paths[0], *output_path = settings.paths[1];
+    if (tiles_path == nullptr) {
         std::printf("no tiles file\n");
         return 1;
     }
-    if (settings.output_path == nullptr) {
+    if (output_path == nullptr) {
         std::printf("no output bitmap file\n");
         return 1;
     }
     const tile_mode &mode = settings.cga ? cga_mode : ega_mode;
-    if (read_file(settings.tiles_path, tile_buffer, tile_file_bytes(mode.pixels_per_byte)) < 0) {
-        std::printf("read tiles file error '%s'\n", settings.tiles_path);
+    if (read_file(tiles_path, tile_buffer, tile_file_bytes(mode.pixels_per_byte)) < 0) {
+        std::printf("read tiles file error '%s'\n", tiles_path);
         return 1;
     }
     draw_sheet(mode, settings);
-    if (save_bitmap_file(settings.output_path, 4, mode.palette, canvas) < 0) {
-        std::printf("write bitmap file error '%s'\n", settings.output_path);
+    if (save_bitmap_file(output_path, 4, mode.palette, canvas) < 0) {
+        std::printf("write bitmap file error '%s'\n", output_path);
         return 1;
     }
     return 0;
