@@ -92,7 +92,7 @@ TEST_P(Layout, HeaderPaletteAndBottomUpPaddedRows)
     put(34, data_length, 4);
     std::memcpy(&expected[54], palette.data(), header.data_offset - 54);
     for (uint32_t y = height; y-- > 0;) {
-        const bytes row = pack_row(&pixels[size_t{y} * width * pixel_bytes], width, bit_count);
+        const bytes row = pack_row(pixels.data() + size_t{y} * width * pixel_bytes, width, bit_count);
         expected.insert(expected.end(), row.begin(), row.end());
     }
     EXPECT_EQ(w.file, expected);
@@ -133,7 +133,9 @@ TEST(Header, RefusedBitCountsAndSizes)
         uint16_t bit_count;
     };
     for (const row r : {row{1, 1, 0}, row{1, 1, 2}, row{1, 1, 33}, row{1, 1, 40}, row{65536, 65536, 8},
-                        row{0x40000000, 1, 32}, row{0xFFFFFFFF, 2, 1}, row{1, 0xFFFFFFFF, 24}}) {
+                        row{0x40000000, 1, 32}, row{0xFFFFFFFF, 2, 1}, row{1, 0xFFFFFFFF, 24},
+                        // products that pass 64 bits must not wrap back into range
+                        row{0x80000000, 0x80000000, 32}, row{0xFFFFFFFF, 0xFFFFFFFF, 32}}) {
         bitmap_header header{};
         header.file_length = header.data_offset = header.data_length = 0xABCD;
         EXPECT_EQ(init_bitmap_header(&header, r.width, r.height, r.bit_count), -1) << r.width << "x" << r.height;

@@ -15,6 +15,7 @@ constexpr uint32_t header_bytes = 54;  // "BM", file header fields, V3 info head
 constexpr uint32_t info_header_bytes = 40;
 constexpr uint32_t entry_bytes = 4;
 constexpr int max_palette_entries = 256;
+constexpr uint16_t file_magic = 0x4D42;  // "BM" read as a little-endian word
 
 // Visits the fifteen header fields in file order. Writer and reader both walk
 // this one list, so the field order lives in a single place.
@@ -75,13 +76,36 @@ constexpr uint64_t stored_row_bytes(uint64_t width, uint32_t bit_count)
     return (packed_row_bytes(width, bit_count) + 3) & ~uint64_t{3};
 }
 
+// The largest picture a reader takes: 256 MiB each for the pixel buffer, the
+// stored rows and one stored row. read_bitmap allocates the whole buffer
+// before the rows arrive, so this caps what a header that lies about its size
+// can make it allocate; it also keeps every size within 32 bits and an int.
+constexpr uint64_t max_read_bytes = uint64_t{1} << 28;
+
+// Width and height are signed in the file, so values above INT32_MAX stand
+// for negative ones (top-down files), which are not read. Below 2^31 each,
+// the products here stay within 64 bits.
+constexpr bool readable_size(uint32_t width, uint32_t height, uint32_t bit_count)
+{
+    const uint64_t rows = height > 0 ? height : 1;  // one row buffer even with no rows
+    return width <= INT32_MAX && height <= INT32_MAX &&
+           stored_row_bytes(width, bit_count) * rows <= max_read_bytes &&
+           uint64_t{width} * buffer_pixel_bytes(bit_count) * rows <= max_read_bytes;
+}
+
+// a * b <= limit, asked without forming the product, which can pass 64 bits.
+constexpr bool product_within(uint64_t a, uint64_t b, uint64_t limit)
+{
+    return b == 0 || a <= limit / b;
+}
+
 // Every size the record describes (file, pixel data, in-memory buffer) must
 // fit the header's 32-bit fields; beyond that the arithmetic would wrap.
 constexpr bool sizes_fit(uint64_t width, uint64_t height, uint32_t bit_count)
 {
-    const uint64_t data = stored_row_bytes(width, bit_count) * height;
-    const uint64_t buffer = width * height * buffer_pixel_bytes(bit_count);
-    return data + data_offset_for(bit_count) <= UINT32_MAX && buffer <= UINT32_MAX;
+    return product_within(stored_row_bytes(width, bit_count), height,
+                          UINT32_MAX - data_offset_for(bit_count)) &&
+           product_within(width * buffer_pixel_bytes(bit_count), height, UINT32_MAX);
 }
 
 }  // namespace bitmap_layout

@@ -60,7 +60,7 @@ void write_rows(FILE *stream, const bitmap_header *header, const uint8_t *pixels
             write_row_1bit(stream, row, width);
         else if (bit_count == 4)
             write_row_4bit(stream, row, width);
-        else
+        else if (row_buffer_bytes != 0)  // a zero-width picture may come with no buffer
             std::fwrite(row, 1, row_buffer_bytes, stream);
         for (uint32_t i = 0; i < pad; ++i) put_byte(stream, 0);
     }
@@ -111,7 +111,7 @@ int init_bitmap_header(bitmap_header *header, uint32_t width, uint32_t height, u
 int write_bitmap_header(FILE *stream, const bitmap_header *header)
 {
     uint8_t bytes[header_bytes];
-    uint8_t *p = put_le16(bytes, 0x4D42);  // "BM"
+    uint8_t *p = put_le16(bytes, file_magic);
     for_each_field(*header, [&p](auto field) {
         if constexpr (sizeof field == 4)
             p = put_le32(p, field);
