@@ -1,1 +1,260 @@
-// Bitmap reader: filled in with the reading side of the library.
+// BMP reader: parses and checks the 54-byte header, reads the full palette and
+// the bottom-up padded rows into a top-down buffer, unpacking 1- and 4-bit
+// rows to one byte per pixel. Buffers it allocates are the caller's at once.
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "bitmap.h"
+#include "layout.h"
+
+using namespace bitmap_layout;
+
+namespace {
+
+// malloc(0) may give null; an empty picture still gets a pointer to release.
+void *allocate(size_t bytes) { return std::malloc(bytes > 0 ? bytes : 1); }
+
+// The checks that come before any size is worked out, in their fixed order.
+int check_format(const bitmap_header *header)
+{
+    if (header->header_size != info_header_bytes) {
+        std::printf(
+            "error: check_bitmap_header() - not supported header type - support only Windows V3\n");
+        return -1;
+    }
+    if (header->planes != 1) return -1;
+    if (header->compression != 0) {
+        std::printf("error: check_bitmap_header() - not support compression\n");
+        return -1;
+    }
+    if (!supported_bit_count(header->bit_count)) {
+        std::printf("error: check_bitmap_header() - unknown bit count\n");
+        return -1;
+    }
+    if (!readable_size(header->width, header->height, header->bit_count)) {
+        std::printf("error: check_bitmap_header() - unsupported size 0x%X x 0x%X\n", header->width,
+                    header->height);
+        return -1;
+    }
+    return 0;
+}
+
+// Each stored byte as its pixels, one byte each, leftmost first: 8 pixels
+// at 1 bit, 2 at 4 bits. Copying a table entry per stored byte is several
+// times faster than shifting out each pixel.
+struct unpack_tables {
+    uint8_t bits1[256][8];
+    uint8_t bits4[256][2];
+};
+
+constexpr unpack_tables make_unpack_tables()
+{
+    unpack_tables t{};
+    for (unsigned byte = 0; byte < 256; ++byte) {
+        for (unsigned i = 0; i < 8; ++i) t.bits1[byte][i] = byte >> (7 - i) & 1;
+        t.bits4[byte][0] = static_cast<uint8_t>(byte >> 4);
+        t.bits4[byte][1] = byte & 0x0F;
+    }
+    return t;
+}
+
+constexpr unpack_tables tables = make_unpack_tables();
+
+void unpack_1bit(const uint8_t *stored, uint8_t *row, uint32_t width)
+{
+    const uint32_t whole = width / 8;
+    for (uint32_t i = 0; i < whole; ++i) std::memcpy(row + 8 * i, tables.bits1[stored[i]], 8);
+    if (width % 8 != 0) std::memcpy(row + 8 * whole, tables.bits1[stored[whole]], width % 8);
+}
+
+void unpack_4bit(const uint8_t *stored, uint8_t *row, uint32_t width)
+{
+    const uint32_t whole = width / 2;
+    for (uint32_t i = 0; i < whole; ++i) std::memcpy(row + 2 * i, tables.bits4[stored[i]], 2);
+    if (width % 2 != 0) row[width - 1] = stored[whole] >> 4;
+}
+
+void unpack_row(const uint8_t *stored, uint8_t *row, uint32_t width, uint32_t bit_count)
+{
+    if (bit_count == 1)
+        unpack_1bit(stored, row, width);
+    else if (bit_count == 4)
+        unpack_4bit(stored, row, width);
+    else
+        std::memcpy(row, stored, size_t{width} * buffer_pixel_bytes(bit_count));
+}
+
+// What read_bitmap needs of a record that the check may not have seen: a bit
+// count it knows and a size it can allocate.
+bool record_readable(const bitmap_header *header)
+{
+    return supported_bit_count(header->bit_count) &&
+           readable_size(header->width, header->height, header->bit_count);
+}
+
+// The palette section at 1, 4 and 8 bits, skipped when the caller wants none.
+// The skip's result is not looked at: a short file fails at its rows.
+int read_palette_section(FILE *stream, uint32_t bit_count, palette_entry **palette)
+{
+    const int count = static_cast<int>(palette_entries(bit_count));
+    if (count == 0) return 0;
+    if (palette == nullptr) {
+        std::fseek(stream, long{entry_bytes} * count, SEEK_CUR);
+        return 0;
+    }
+    if (*palette == nullptr && (*palette = static_cast<palette_entry *>(
+                                    allocate(size_t{entry_bytes} * count))) == nullptr) {
+        std::printf("error: memory exhaust!\n");
+        return -2;
+    }
+    if (read_palette(stream, *palette, count) < 0) {
+        std::printf("error: read_bitmap() - can't read palette\n");
+        return -1;
+    }
+    return 0;
+}
+
+// Stored rows come bottom row first; each is one block read into a row
+// buffer that is then unpacked into its place in the top-down buffer.
+int read_rows(FILE *stream, const bitmap_header *header, uint8_t *pixels)
+{
+    const uint32_t width = header->width, bit_count = header->bit_count;
+    const auto stored_bytes =
+        static_cast<size_t>(bitmap_row_bytes(static_cast<int>(width), static_cast<int>(bit_count)));
+    const size_t row_bytes = size_t{width} * buffer_pixel_bytes(bit_count);
+    if (header->height == 0 || stored_bytes == 0) return 0;  // nothing to read
+    auto *stored = static_cast<uint8_t *>(allocate(stored_bytes));
+    if (stored == nullptr) {
+        std::printf("error: memory exhaust!\n");
+        return -2;
+    }
+    for (uint32_t y = header->height; y-- > 0;) {
+        if (std::fread(stored, 1, stored_bytes, stream) != stored_bytes) {
+            std::free(stored);
+            std::printf("error: read_bitmap() - can't read bitmap data\n");
+            return -1;
+        }
+        unpack_row(stored, pixels + row_bytes * y, width, bit_count);
+    }
+    std::free(stored);
+    return 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+uint32_t get_le32(const uint8_t *src, const uint8_t **next)
+{
+    if (next != nullptr) *next = src + 4;
+    return uint32_t{src[0]} | uint32_t{src[1]} << 8 | uint32_t{src[2]} << 16 |
+           uint32_t{src[3]} << 24;
+}
+
+uint16_t get_le16(const uint8_t *src, const uint8_t **next)
+{
+    if (next != nullptr) *next = src + 2;
+    return static_cast<uint16_t>(src[0] | src[1] << 8);
+}
+
+// Negative widths and rows too long for an int have no size: -1, as for an
+// unknown bit count.
+int bitmap_row_bytes(int width, int bit_count)
+{
+    if (width < 0 || !supported_bit_count(static_cast<uint32_t>(bit_count))) return -1;
+    const uint64_t bytes =
+        stored_row_bytes(static_cast<uint64_t>(width), static_cast<uint32_t>(bit_count));
+    return bytes <= INT_MAX ? static_cast<int>(bytes) : -1;
+}
+
+int check_bitmap_header(bitmap_header *header)
+{
+    if (check_format(header) < 0) return -1;
+    const uint32_t offset = data_offset_for(header->bit_count);
+    const auto row =
+        static_cast<uint32_t>(bitmap_row_bytes(static_cast<int>(header->width), header->bit_count));
+    const uint32_t length = header->height * row;
+    const uint32_t file_length = length + offset;
+    if (header->data_offset != offset) {
+        std::printf("error: check_bitmap_header() - offset size 0x%X != 0x%X\n",
+                    header->data_offset, offset);
+        return -1;
+    }
+    int warnings = 0;
+    if (header->data_length == 0) {
+        header->data_length = length;
+        std::printf("warning: check_bitmap_header() - data length is 0 ... corrected: 0x%X\n",
+                    length);
+        ++warnings;
+    }
+    if (header->data_length != length) {
+        std::printf("error: check_bitmap_header() - data length 0x%X != 0x%X\n",
+                    header->data_length, length);
+        return -1;
+    }
+    if (header->file_length < file_length) {
+        std::printf("error: check_bitmap_header() - file length 0x%X < 0x%X\n", header->file_length,
+                    file_length);
+        return -1;
+    }
+    if (header->file_length > file_length) {
+        std::printf("warning: check_bitmap_header() - file length 0x%X > 0x%X\n",
+                    header->file_length, file_length);
+        ++warnings;
+    }
+    return warnings;
+}
+
+int read_bitmap_header(FILE *stream, bitmap_header *header)
+{
+    uint8_t bytes[header_bytes];
+    if (std::fread(bytes, sizeof bytes, 1, stream) != 1) return -1;
+    const uint8_t *p = bytes;
+    if (get_le16(p, &p) != file_magic) return -1;
+    for_each_field(*header, [&p](auto &field) {
+        if constexpr (sizeof field == 4)
+            field = get_le32(p, &p);
+        else
+            field = get_le16(p, &p);
+    });
+    return check_bitmap_header(header);
+}
+
+// A count of 0 reads nothing and succeeds, as write_palette writes nothing.
+int read_palette(FILE *stream, palette_entry *palette, int count)
+{
+    if (count < 0 || count > max_palette_entries) return -1;
+    if (count == 0) return 0;
+    uint8_t bytes[max_palette_entries * entry_bytes];
+    if (std::fread(bytes, size_t{entry_bytes} * count, 1, stream) != 1) return -1;
+    std::memcpy(palette, bytes, size_t{entry_bytes} * count);
+    return 0;
+}
+
+int read_bitmap(FILE *stream, bitmap_header *header, palette_entry **palette, uint8_t **pixels,
+                int header_read)
+{
+    if (pixels == nullptr) return -3;
+    if (header_read == 0 && read_bitmap_header(stream, header) < 0) {
+        std::printf("error: read_bitmap() - can't read bitmap header\n");
+        return -1;
+    }
+    if (header_read != 0 && !record_readable(header)) {
+        std::printf("error: read_bitmap() - bad bit count or size in header\n");
+        return -1;
+    }
+    const size_t buffer_bytes =
+        size_t{header->width} * header->height * buffer_pixel_bytes(header->bit_count);
+    if (*pixels == nullptr &&
+        (*pixels = static_cast<uint8_t *>(allocate(buffer_bytes))) == nullptr) {
+        std::printf("error: memory exhaust!\n");
+        return -2;
+    }
+    const int palette_result = read_palette_section(stream, header->bit_count, palette);
+    if (palette_result < 0) return palette_result;
+    return read_rows(stream, header, *pixels);
+}
+
+}  // extern "C"
