@@ -1,15 +1,17 @@
 #!/bin/sh
-# sample.sh GEN SHAPES OUTDIR: makes our own tile files with GEN and turns
-# them into tile sheets with SHAPES (qelega_shapes), one sheet per effect.
+# sample.sh GEN SHAPES PACK OUTDIR: makes our own tile files with GEN, turns
+# them into tile sheets with SHAPES (qelega_shapes), one sheet per effect,
+# and packs the plain sheets back with PACK (qelega_pack).
 set -eu
 
-if [ $# -ne 3 ]; then
-    echo "usage: sample.sh GEN SHAPES OUTDIR"
+if [ $# -ne 4 ]; then
+    echo "usage: sample.sh GEN SHAPES PACK OUTDIR"
     exit 1
 fi
 gen=$1
 shapes=$2
-out=$3
+pack=$3
+out=$4
 
 # Sheet name, the options that make it, and what it shows; one sheet a line.
 sheets='
@@ -41,4 +43,19 @@ echo "$sheets" | while IFS='|' read -r name options what; do
     # shellcheck disable=SC2086
     "$shapes" $options "$out/$tiles" "$out/$name" </dev/null
     printf '  %-24s %s (%s)\n' "$name" "$what" "${options:-default options}"
+done
+
+# The way back: a sheet exported without water remaking packs into its tile
+# file byte for byte.
+echo "Round trip, export with --no-remake-water, pack, compare:"
+for tiles in TILES.16 TILES.4; do
+    case $tiles in
+        TILES.4) option=--cga sheet=cga-no-remake-water.bmp ;;
+        *) option= sheet=ega-no-remake-water.bmp ;;
+    esac
+    rm -f "$out/$tiles.packed"
+    # shellcheck disable=SC2086
+    "$pack" $option "$out/$sheet" "$out/$tiles.packed" </dev/null
+    cmp "$out/$tiles" "$out/$tiles.packed"
+    printf '  %-24s packs back into %s byte for byte\n' "$sheet" "$tiles"
 done

@@ -57,6 +57,21 @@ int convert_bitmap_pixels(int width, int height, int source_bit_count,
                           int destination_bit_count, const palette_entry *destination_palette,
                           uint8_t **destination);
 
+/* Lenient reader, for pictures saved by other programs. Reads 40-, 52-, 56-,
+ * 108- and 124-byte info headers, bottom-up and top-down rows, palettes of
+ * colors_used entries, and 16- and 32-bit bit fields whose masks are runs of
+ * 1 to 8 bits; refuses run-length, JPEG and PNG compression. It hands back a
+ * V3 record that describes the buffers, as init_bitmap_header makes it, and
+ * the palette and top-down pixels as read_bitmap would: a short palette is
+ * padded with black to 2^bit_count entries, and bit-field pixels become
+ * 24-bit. Always allocates: *palette (null above 8 bits, or when `palette` is
+ * null) and *pixels belong to the caller on every path, failures included.
+ * The stream must be seekable: the pixel data must all be there before the
+ * buffers are allocated. 0, -1 refused or unreadable, -2 out of memory,
+ * -3 `pixels` null. */
+int read_bitmap_lenient(FILE *stream, bitmap_header *header, palette_entry **palette,
+                        uint8_t **pixels);
+
 #ifdef __cplusplus
 }
 #endif

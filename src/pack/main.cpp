@@ -1,0 +1,175 @@
+// qelega_pack: puts an edited 256 x 512 tile sheet, BMP or PNG, back into a
+// decoded EGA or CGA tile file. Every pixel becomes the nearest colour of the
+// mode's palette; the reverse of qelega_shapes --no-remake-water.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "bitmap.h"
+#include "console.h"
+#include "png_reader.h"
+#include "tiles.h"
+
+namespace {
+
+uint8_t tile_buffer[tile_buffer_bytes];
+
+struct run_settings {
+    const char *paths[2] = {nullptr, nullptr};  // sheet, tile file
+    bool cga = false;
+    const char *sheet_path() const { return paths[0]; }
+    const char *tiles_path() const { return paths[1]; }
+};
+
+// A picture as the bitmap library hands it back; the buffers are ours.
+struct picture {
+    bitmap_header header{};
+    palette_entry *palette = nullptr;
+    uint8_t *pixels = nullptr;
+    picture() = default;
+    picture(const picture &) = delete;
+    picture &operator=(const picture &) = delete;
+    ~picture()
+    {
+        std::free(palette);
+        std::free(pixels);
+    }
+};
+
+void print_usage()
+{
+    std::printf("usage: qelega_pack [options] SHEET TILES\n"
+                "option: --cga               write cga version tiles\n"
+                "        --help              print usage\n"
+                "\n"
+                "support 256 x 512 bmp and png sheets, decoded TILES.16 and TILES.4 only\n");
+}
+
+// Picks the reader by the file's first bytes, not by its name.
+int read_picture(FILE *stream, const char *path, picture &p)
+{
+    static const uint8_t png_signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    uint8_t magic[8] = {};
+    const size_t got = std::fread(magic, 1, sizeof magic, stream);
+    std::rewind(stream);
+    if (got == sizeof magic && std::memcmp(magic, png_signature, sizeof magic) == 0)
+        return read_png(stream, &p.header, &p.pixels);
+    if (got >= 2 && magic[0] == 'B' && magic[1] == 'M')
+        return read_bitmap_lenient(stream, &p.header, &p.palette, &p.pixels);
+    std::printf("not a bmp or png file '%s'\n", path);
+    return -1;
+}
+
+int load_sheet(const char *path, picture &p)
+{
+    FILE *stream = std::fopen(path, "rb");
+    if (stream == nullptr) {
+        std::printf("open error '%s'\n", path);
+        return -1;
+    }
+    const int result = read_picture(stream, path, p);
+    std::fclose(stream);
+    return result;
+}
+
+// The mode's palette as the search sees it: entries past the mode's colours
+// repeat entry 0, and a tie goes to the lower index, so only the mode's
+// colours (CGA: 0-3) are ever chosen.
+void search_palette(const tile_mode &mode, palette_entry (&out)[16])
+{
+    const int colors = 1 << (8 / mode.pixels_per_byte);
+    for (int i = 0; i < 16; ++i) out[i] = mode.palette[i < colors ? i : 0];
+}
+
+uint32_t count_changed(const uint8_t *bgr, const uint8_t *indices, const palette_entry *palette)
+{
+    uint32_t changed = 0;
+    for (uint32_t i = 0; i < canvas_bytes; ++i, bgr += 3) {
+        const palette_entry &e = palette[indices[i]];
+        if (bgr[0] != e.blue || bgr[1] != e.green || bgr[2] != e.red) ++changed;
+    }
+    return changed;
+}
+
+// Turns the sheet into palette indices in canvas layout, through 24 bits so
+// that the pixels that were no palette colour can be counted.
+int map_to_palette(const picture &p, const tile_mode &mode, uint8_t **indices, uint32_t *changed)
+{
+    palette_entry palette[16];
+    search_palette(mode, palette);
+    uint8_t *bgr = nullptr;
+    int result = convert_bitmap_pixels(canvas_width, canvas_height, p.header.bit_count, p.palette,
+                                       p.pixels, 24, nullptr, &bgr);
+    if (result >= 0)
+        result = convert_bitmap_pixels(canvas_width, canvas_height, 24, nullptr, bgr, 4, palette,
+                                       indices);
+    if (result >= 0) *changed = count_changed(bgr, *indices, palette);
+    std::free(bgr);
+    return result;
+}
+
+int save_tiles_file(const char *path, const uint8_t *tiles, size_t size)
+{
+    if (may_replace(path) == 0) return -1;
+    FILE *stream = std::fopen(path, "wb");
+    if (stream == nullptr) {
+        std::printf("open error '%s'\n", path);
+        return -1;
+    }
+    int result = std::fwrite(tiles, size, 1, stream) == 1 ? 0 : -1;
+    if (std::fclose(stream) != 0) result = -1;  // a full disk shows only here
+    if (result < 0) std::printf("write error '%s'\n", path);
+    return result;
+}
+
+// Reads the sheet and packs it into tile_buffer; the exit status on failure.
+int pack(const run_settings &settings, const tile_mode &mode)
+{
+    picture sheet;
+    if (load_sheet(settings.sheet_path(), sheet) < 0) {
+        std::printf("read sheet file error '%s'\n", settings.sheet_path());
+        return 1;
+    }
+    if (sheet.header.width != canvas_width || sheet.header.height != canvas_height) {
+        std::printf("sheet is %u x %u, wanted %d x %d '%s'\n", sheet.header.width,
+                    sheet.header.height, canvas_width, canvas_height, settings.sheet_path());
+        return 1;
+    }
+    uint8_t *indices = nullptr;
+    uint32_t changed = 0;
+    const int result = map_to_palette(sheet, mode, &indices, &changed);
+    if (result >= 0) pack_sheet(indices, tile_buffer, mode.pixels_per_byte);
+    std::free(indices);
+    if (result < 0) {
+        std::printf("convert sheet error '%s'\n", settings.sheet_path());
+        return 1;
+    }
+    if (changed != 0)
+        std::printf("changed %u pixels to the nearest palette color '%s'\n", changed,
+                    settings.sheet_path());
+    return 0;
+}
+
+}  // namespace
+
+int main(int, char **argv)
+{
+    run_settings settings;
+    const flag_option options[] = {{"--cga", &settings.cga, true}};
+    if (!scan_arguments(argv, options, settings.paths, print_usage)) return 1;
+    if (settings.sheet_path() == nullptr) {
+        std::printf("no sheet file\n");
+        return 1;
+    }
+    if (settings.tiles_path() == nullptr) {
+        std::printf("no tiles file\n");
+        return 1;
+    }
+    const tile_mode &mode = settings.cga ? cga_mode : ega_mode;
+    if (pack(settings, mode) != 0) return 1;
+    if (save_tiles_file(settings.tiles_path(), tile_buffer, tile_file_bytes(mode.pixels_per_byte)) < 0) {
+        std::printf("write tiles file error '%s'\n", settings.tiles_path());
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,14 @@
+// PNG input for qelega_pack, in the bitmap library's buffer layout.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "bitmap.h"
+
+// Reads a PNG of any colour type and bit depth from the stream's current
+// position into a top-down 24-bit buffer (blue, green, red), with the record
+// that init_bitmap_header makes for it. Transparent pixels are laid on black.
+// *pixels always belongs to the caller. 0, -1 unreadable or too large, -2 out
+// of memory.
+int read_png(FILE *stream, bitmap_header *header, uint8_t **pixels);
