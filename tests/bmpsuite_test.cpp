@@ -1,6 +1,7 @@
-// Both readers on the BMP Suite corpus, used in place when it is there: every
-// file is refused cleanly or read with the pixels that ImageMagick decodes
-// from it.
+// Files made by others. ImageMagick's files at every bit count read back as
+// the picture it was given, or are refused with the check's line. Both
+// readers on the BMP Suite corpus, used in place when it is there: every file
+// is refused cleanly or read with the pixels that ImageMagick decodes from it.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -40,7 +41,7 @@ int strict(FILE *stream, bitmap_header *h, palette_entry **palette, uint8_t **pi
 
 struct reading {
     int result;
-    std::string last_line;  // of what the reader printed
+    std::string out;  // what the reader printed
     bitmap_header header;
     bytes rgb;
 };
@@ -53,9 +54,8 @@ reading read_with(reader read, const fs::path &path)
     uint8_t *pixels = nullptr;
     testing::internal::CaptureStdout();
     r.result = read(stream, &r.header, &palette, &pixels);
-    const std::string out = testing::internal::GetCapturedStdout();
+    r.out = testing::internal::GetCapturedStdout();
     std::fclose(stream);
-    r.last_line = out.substr(out.rfind('\n', out.size() - 2) + 1);
     if (r.result == 0) r.rgb = to_rgb(r.header, palette, pixels);
     std::free(palette), std::free(pixels);
     return r;
@@ -73,7 +73,8 @@ void check_corpus(reader read, const std::string &own_prefix, const std::set<std
         const std::string name = fs::relative(entry.path(), suite).string();
         const reading r = read_with(read, entry.path());
         if (r.result != 0) {
-            EXPECT_TRUE(r.result == -1 && r.last_line.starts_with(own_prefix)) << name << r.last_line;
+            const std::string last_line = r.out.substr(r.out.rfind('\n', r.out.size() - 2) + 1);
+            EXPECT_TRUE(r.result == -1 && last_line.starts_with(own_prefix)) << name << r.out;
             EXPECT_FALSE(must_read.contains(name)) << name << " refused";
             continue;
         }
@@ -91,6 +92,67 @@ void check_corpus(reader read, const std::string &own_prefix, const std::set<std
             ASSERT_LE(std::abs(r.rgb[i] - want), tolerance) << name << " byte " << i;
         }
     }
+}
+
+// A 7 x 5 picture of `colours` colours whose channels keep their top five
+// bits through 5-bit storage, whether the encoder rounds or truncates.
+bytes test_picture(int colours)
+{
+    const auto channel = [](unsigned v) { return uint8_t((v % 32 * 255 + 30) / 31); };
+    bytes rgb;
+    for (unsigned i = 0; i < 35; ++i) {
+        const unsigned k = colours == 2 ? i % 3 == 0 : i % colours;
+        rgb.insert(rgb.end(), {channel(k * 7 + 3), channel(30 - k), channel(k * 5 + 1)});
+    }
+    return rgb;
+}
+
+TEST(imagemagick_files, read_back_or_refused_with_the_right_line)
+{
+    QTEST_REQUIRE_PROGRAM(qtest::imagemagick_convert);
+    const std::string check = "error: check_bitmap_header() - ";
+    const std::string refused = "error: read_bitmap() - can't read bitmap header\n";
+    struct encoding {
+        int colours, bit_count;
+        std::vector<std::string> options;  // the last one names the format
+        std::string out;                   // when the reader refuses the file
+    };
+    const encoding encodings[] = {
+        {2, 1, {"-type", "Palette", "BMP3"}, ""},
+        {16, 4, {"-type", "Palette", "BMP3"}, ""},
+        {35, 8, {"-type", "Palette", "-compress", "None", "BMP3"}, ""},
+        {35, 24, {"-type", "TrueColor", "BMP3"}, ""},
+        {35, 32, {"-alpha", "set", "-define", "bmp3:alpha=true", "BMP3"}, ""},
+        // ImageMagick marks 16-bit files as bit fields with no masks stored:
+        // refused as they are, read as 5-5-5 once marked uncompressed.
+        {35, 16, {"-define", "bmp:subtype=RGB555", "BMP3"}, check + "not support compression\n" + refused},
+        {35, 16, {"-define", "bmp:subtype=RGB555", "BMP3"}, ""},
+        {35, 8, {"-type", "Palette", "-compress", "RLE", "BMP3"}, check + "not support compression\n" + refused},
+        {35, 24, {"BMP"}, check + "not supported header type - support only Windows V3\n" + refused},
+    };
+    bool marked = false;
+    for (const encoding &e : encodings) {
+        const qtest::temp_dir dir;
+        bytes picture = test_picture(e.colours);
+        qtest::write_file(dir / "in.rgb", picture);
+        std::vector<std::string> args = {"-size", "7x5", "-depth", "8", "rgb:" + (dir / "in.rgb").string()};
+        args.insert(args.end(), e.options.begin(), e.options.end());
+        args.back() += ":" + (dir / "out.bmp").string();
+        ASSERT_EQ(qtest::run(qtest::imagemagick_convert, args).status, 0) << args.back();
+        if (e.bit_count == 16 && e.out.empty()) {
+            bytes file = qtest::read_file(dir / "out.bmp");
+            file[30] = 0;  // compression
+            qtest::write_file(dir / "out.bmp", file);
+            marked = true;
+        }
+        const reading r = read_with(strict, dir / "out.bmp");
+        EXPECT_EQ(r.out, e.out) << args.back();
+        if (!e.out.empty()) continue;
+        EXPECT_EQ(r.header.bit_count, e.bit_count);
+        for (uint8_t &c : picture) c &= e.bit_count == 16 ? 0xF8 : 0xFF;
+        EXPECT_EQ(r.rgb, picture) << args.back();
+    }
+    EXPECT_TRUE(marked);
 }
 
 class bmpsuite : public testing::Test {

@@ -6,10 +6,12 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <random>
 
+#include "bitmap.h"
 #include "test_support.h"
 
 namespace {
@@ -207,6 +209,14 @@ TEST_F(cli, sheet_shows_every_tile_file_pixel_in_place)
         EXPECT_EQ(r.status, 0);
         // 54 bytes of header, 16 palette entries, 512 rows of 128 bytes.
         EXPECT_EQ(fs::file_size(dir / "out.bmp"), 65654u);
+        FILE *sheet = std::fopen((dir / "out.bmp").c_str(), "rb");  // our reader takes it as it is
+        bitmap_header header;
+        uint8_t *pixels = nullptr;
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(read_bitmap(sheet, &header, nullptr, &pixels, 0), 0);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "no warning";
+        std::fclose(sheet);
+        std::free(pixels);
         const qtest::run_result decoded = qtest::run(
             qtest::imagemagick_convert, {"out.bmp", "-depth", "8", "ppm:-"}, "", dir.path());
         const bytes got(decoded.out.begin(), decoded.out.end()), want = expected_sheet(c);

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <utility>
 #include <vector>
@@ -56,6 +58,7 @@ bytes convert(int from, const palette_entry *fp, const bytes &in, int to, const 
 // a 4-bit byte keeps its low four bits. Bit 15 of a 16-bit word is ignored
 // but copied.
 const struct { int from; bytes in; int to; bytes out; } worked_cases[] = {
+    {24, {200, 100, 50}, 16, {0x99, 0x19}},
     {16, {0xFF, 0x7F, 0x00, 0x80}, 24, {255, 255, 255, 0, 0, 0}},
     {16, {0x99, 0x99}, 16, {0x99, 0x99}},
     {1, {0, 1, 2, 255}, 24, {0, 0, 0, 255, 255, 255, 255, 255, 255, 255, 255, 255}},
@@ -95,6 +98,30 @@ TEST(converter, refusals_and_buffers)
     EXPECT_EQ(convert(2, p.data(), in, 24, nullptr, -1), bytes(9, 0));
     EXPECT_EQ(convert(8, p.data(), in, 2, nullptr, -1), bytes(3, 0));
     EXPECT_EQ(convert(32, nullptr, in, 8, p.data()), bytes{});  // 3 bytes: no whole pixel, width 0
+}
+
+// Through the whole library: a 24-bit file read, converted to 8 bits, written
+// and read back gives the indices and the palette it was converted to.
+TEST(converter, read_convert_write_read)
+{
+    const palette p = test_palette(2);
+    bitmap_header h;
+    ASSERT_EQ(init_bitmap_header(&h, 3, 1, 24), 0);
+    FILE *first = std::tmpfile(), *second = std::tmpfile();
+    ASSERT_EQ(write_bitmap(first, &h, nullptr, pictures[4].data()), 0);
+    std::rewind(first);
+    uint8_t *direct = nullptr, *indexed = nullptr, *again = nullptr;
+    palette_entry *read_back = nullptr;
+    EXPECT_EQ(read_bitmap(first, &h, nullptr, &direct, 0), 0);
+    EXPECT_EQ(convert_bitmap_pixels(3, 1, 24, nullptr, direct, 8, p.data(), &indexed), 0);
+    ASSERT_EQ(init_bitmap_header(&h, 3, 1, 8), 0);
+    EXPECT_EQ(write_bitmap(second, &h, p.data(), indexed), 0);
+    std::rewind(second);
+    EXPECT_EQ(read_bitmap(second, &h, &read_back, &again, 0), 0);
+    EXPECT_EQ(bytes(again, again + 3), pictures[2]);
+    EXPECT_EQ(std::memcmp(read_back, p.data(), p.size() * sizeof(palette_entry)), 0);
+    for (void *buffer : {(void *)direct, (void *)indexed, (void *)again, (void *)read_back}) std::free(buffer);
+    std::fclose(first), std::fclose(second);
 }
 
 // The plain search: the first of the nearest entries.

@@ -1,5 +1,5 @@
 // qelega_pack end to end: a sheet that qelega_shapes exported, as it is or
-// saved again by ImageMagick, packs back into the tile file it came from;
+// saved again by other programs, packs back into the tile file it came from;
 // command-line failures give their exact messages and status 1.
 #include <gtest/gtest.h>
 
@@ -43,27 +43,41 @@ TEST(pack, export_then_pack_gives_the_tile_file_back)
     }
 }
 
-// ImageMagick's PNG with a palette, 16-bit PNG with no gamma chunk (so sRGB,
-// not linear), V5 BMP, and one with every channel raised by 2000 / 65535: each
-// pixel that was not white is off its colour, goes back to the nearest one and is counted.
-TEST(pack, sheets_saved_by_imagemagick)
+// Saved again by ImageMagick: PNG with a palette, RGB PNG, 16-bit PNG with no
+// gamma chunk (so sRGB, not linear), V5 BMP, and one with every channel raised
+// by 2000 / 65535: each pixel that was not white is off its colour, goes back
+// to the nearest one and is counted. Pillow's RGB PNG is a second encoder.
+TEST(pack, sheets_saved_by_other_programs)
 {
     QTEST_REQUIRE_PROGRAM(qtest::imagemagick_convert);
+    const std::string python = "/usr/bin/python3";
+    if (qtest::run(python, {"-c", "import PIL"}).status != 0) {
+        if (qtest::tools_required()) FAIL() << "Pillow missing";
+        GTEST_SKIP() << "Pillow not installed";
+    }
+    struct save {
+        std::string program, name;
+        std::vector<std::string> args;
+    };
+    const std::string im = qtest::imagemagick_convert;
+    const std::vector<save> saves = {
+        {im, "p.png", {"sheet.bmp", "PNG8:p.png"}},
+        {im, "rgb.png", {"sheet.bmp", "PNG24:rgb.png"}},
+        {im, "rgb16.png", {"sheet.bmp", "-define", "png:exclude-chunks=gAMA,sRGB,cHRM", "PNG48:rgb16.png"}},
+        {im, "v5.bmp", {"sheet.bmp", "v5.bmp"}},
+        {im, "off.bmp", {"sheet.bmp", "-evaluate", "add", "2000", "BMP3:off.bmp"}},
+        {python, "pil.png", {"-c", "from PIL import Image; Image.open('sheet.bmp').convert('RGB').save('pil.png')"}}};
     for (bool cga : {false, true}) {
         const qtest::temp_dir dir;
         const bytes tiles = export_sheet(dir, cga);
         long white = 0;  // EGA colour 15; CGA has no white
         for (uint8_t b : tiles) white += cga ? 0 : (b >> 4 == 15) + ((b & 15) == 15);
-        for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
-                 {"PNG8:p.png"}, {"-define", "png:exclude-chunks=gAMA,sRGB,cHRM", "PNG48:rgb16.png"}, {"v5.bmp"},
-                 {"-evaluate", "add", "2000", "BMP3:off.bmp"}}) {
-            args.insert(args.begin(), "sheet.bmp");
-            ASSERT_EQ(run(qtest::imagemagick_convert, dir, args).status, 0);
-            const std::string name = args.back().substr(args.back().find(':') + 1);
-            const auto r = run(QELEGA_PACK_PATH, dir, {name, name + ".bin"}, cga);
-            EXPECT_EQ(std::pair(r.status, r.out), std::pair(0, name != "off.bmp" ? "" : "changed " + std::to_string(
+        for (const save &s : saves) {
+            ASSERT_EQ(run(s.program, dir, s.args).status, 0) << s.name;
+            const auto r = run(QELEGA_PACK_PATH, dir, {s.name, s.name + ".bin"}, cga);
+            EXPECT_EQ(std::pair(r.status, r.out), std::pair(0, s.name != "off.bmp" ? "" : "changed " + std::to_string(
                 canvas_bytes - white) + " pixels to the nearest palette color 'off.bmp'\n"));
-            EXPECT_EQ(qtest::read_file(dir / (name + ".bin")), tiles) << name;
+            EXPECT_EQ(qtest::read_file(dir / (s.name + ".bin")), tiles) << s.name;
         }
     }
 }

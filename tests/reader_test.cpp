@@ -86,19 +86,22 @@ std::pair<outcome, bytes> read_all(const bytes &file, bitmap_header &header,
 TEST(read_bitmap, reads_back_what_the_writer_wrote)
 {
     for (int bit_count : {1, 4, 8, 16, 24, 32})
-        for (uint32_t width : {1u, 3u, 8u, 9u, 31u, 33u}) {
-            SCOPED_TRACE(testing::Message() << width << " pixels at " << bit_count << " bits");
-            bitmap_header header;
-            ASSERT_EQ(init_bitmap_header(&header, width, 3, uint16_t(bit_count)), 0);
-            const bytes pixels = test_pixels(size_t{width} * 3 * ((bit_count + 7) / 8));
-            const bytes file = file_of(header, bytes(1024), pixels.data());
-            bytes expected = pixels;  // the bits that the file keeps, one pixel a byte
-            for (uint8_t &p : expected) p = bit_count == 1 ? p != 0 : bit_count == 4 ? p & 15 : p;
-            bitmap_header read_header;
-            EXPECT_EQ(read_all(file, read_header), std::pair(outcome(0, ""), expected));
-            EXPECT_EQ(std::memcmp(&read_header, &header, sizeof header), 0);
-            EXPECT_EQ(read_all(file, header, false, 1).second, expected) << "header first";
-        }
+        for (uint32_t width : {1u, 3u, 7u, 8u, 9u, 31u, 33u})
+            for (uint32_t height : {0u, 1u, 3u}) {
+                SCOPED_TRACE(testing::Message() << width << " x " << height << " at " << bit_count << " bits");
+                bitmap_header header;
+                ASSERT_EQ(init_bitmap_header(&header, width, height, uint16_t(bit_count)), 0);
+                const bytes pixels = test_pixels(size_t{width} * height * ((bit_count + 7) / 8));
+                const bytes file = file_of(header, bytes(1024), pixels.data());
+                bytes expected = pixels;  // the bits that the file keeps, one pixel a byte
+                for (uint8_t &p : expected) p = bit_count == 1 ? p != 0 : bit_count == 4 ? p & 15 : p;
+                bitmap_header read_header;
+                // No rows store a data length of 0, which the check corrects aloud.
+                const std::string said = height == 0 ? zero_length + "0x0\n" : "";
+                EXPECT_EQ(read_all(file, read_header), std::pair(outcome(0, said), expected));
+                EXPECT_EQ(std::memcmp(&read_header, &header, sizeof header), 0);
+                EXPECT_EQ(read_all(file, header, false, 1).second, expected) << "header first";
+            }
 }
 
 // A good 3 x 2 8-bit header (data length 8, offset 0x436, file length 0x43E)
@@ -189,6 +192,7 @@ TEST(read_bitmap, limits_and_unchecked_records)
     EXPECT_EQ(read_bitmap(nullptr, nullptr, nullptr, nullptr, 0), -3);  // reads nothing
     palette_entry entries[257];  // more than the reader's block holds
     EXPECT_EQ(read_palette(stream_of(bytes(1028)).get(), entries, 257), -1);
+    EXPECT_EQ(read_palette(stream_of(bytes()).get(), entries, 0), 0);  // as write_palette writes 0
     EXPECT_EQ(bitmap_row_bytes(INT_MAX, 32), -1);  // more than an int holds
 }
 
