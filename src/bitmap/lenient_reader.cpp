@@ -210,15 +210,6 @@ int seek_pixel_data(FILE *stream, const file_info &f, uint32_t consumed)
     return 0;
 }
 
-void unpack_indices(const uint8_t *stored, uint8_t *out, const row_format &r)
-{
-    const uint32_t bits = r.bit_count, mask = (1u << bits) - 1;
-    for (uint32_t x = 0; x < r.width; ++x) {
-        const uint32_t bit = x * bits;  // leftmost pixel in the highest bits
-        out[x] = static_cast<uint8_t>(stored[bit / 8] >> (8 - bits - bit % 8) & mask);
-    }
-}
-
 void unpack_bitfields(const uint8_t *stored, uint8_t *out, const row_format &r)
 {
     const uint32_t step = r.bit_count / 8;
@@ -231,14 +222,12 @@ void unpack_bitfields(const uint8_t *stored, uint8_t *out, const row_format &r)
     }
 }
 
-void unpack_row(const uint8_t *stored, uint8_t *out, const row_format &r)
+void unpack_stored_row(const uint8_t *stored, uint8_t *out, const row_format &r)
 {
-    if (is_indexed(r.bit_count))
-        unpack_indices(stored, out, r);
-    else if (r.bitfields)
+    if (r.bitfields)
         unpack_bitfields(stored, out, r);
     else
-        std::memcpy(out, stored, size_t{r.width} * (r.bit_count / 8));
+        unpack_row(stored, out, r.width, r.bit_count);
 }
 
 // Allocates `count` items into *where, which then belongs to the caller.
@@ -264,7 +253,7 @@ int read_rows(FILE *stream, const file_info &f, const row_format &r, uint8_t *pi
         if (read_block(stream, stored, stored_bytes) < 0)
             result = refuse("can't read bitmap data");
         else
-            unpack_row(stored, pixels + buffer_row * y, r);
+            unpack_stored_row(stored, pixels + buffer_row * y, r);
     }
     std::free(stored);
     return result;
