@@ -82,6 +82,30 @@ TEST(pack, sheets_saved_by_other_programs)
     }
 }
 
+// PNG samples are taken as stored (a gAMA chunk changes nothing) and alpha is
+// laid on black before the nearest colour is sought: white at alpha 0xAA
+// becomes light grey and transparent light green black, both exactly.
+TEST(pack, png_alpha_is_composited_on_black)
+{
+    if (qtest::run("/usr/bin/python3", {"-c", "import PIL"}).status != 0) GTEST_SKIP() << "Pillow not installed";
+    const qtest::temp_dir dir;
+    bytes tiles = export_sheet(dir, false);
+    const char *script =
+        "from PIL import Image, PngImagePlugin\n"
+        "im = Image.open('sheet.bmp').convert('RGBA')\n"
+        "alpha = {(255, 255, 255): 0xAA, (85, 255, 85): 0}\n"
+        "im.putdata([p[:3] + (alpha.get(p[:3], 255),) for p in im.getdata()])\n"
+        "info = PngImagePlugin.PngInfo()\n"
+        "info.add(b'gAMA', (100000).to_bytes(4, 'big'))\n"
+        "im.save('alpha.png', pnginfo=info)\n";
+    ASSERT_EQ(run("/usr/bin/python3", dir, {"-c", script}).status, 0);
+    const auto composited = [](int p) { return p == 15 ? 7 : p == 10 ? 0 : p; };
+    for (uint8_t &b : tiles) b = static_cast<uint8_t>(composited(b >> 4) << 4 | composited(b & 15));
+    const auto r = run(QELEGA_PACK_PATH, dir, {"alpha.png", "alpha.bin"});
+    EXPECT_EQ(std::pair(r.status, r.out), std::pair(0, std::string()));
+    EXPECT_EQ(qtest::read_file(dir / "alpha.bin"), tiles);
+}
+
 // Failures exit with status 1 and write no tile file; only "y" or "Y" replaces one.
 TEST(pack, command_line_messages_and_statuses)
 {

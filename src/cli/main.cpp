@@ -1,7 +1,6 @@
 // qelega_shapes: turns a decoded EGA or CGA tile file into one 256 x 512,
 // 4-bit BMP tile sheet. One pass over two fixed buffers; nothing on the heap.
 #include <cstdio>
-#include <cstring>
 
 #include "bitmap.h"
 #include "console.h"
@@ -14,9 +13,7 @@ uint8_t tile_buffer[tile_buffer_bytes];
 struct run_settings {
     const char *paths[2] = {nullptr, nullptr};  // tile file, output bitmap
     bool cga = false;
-    bool dungeon = false;
-    bool mirror_room = false;
-    bool remake_water = true;
+    sheet_options sheet;
 };
 
 void print_usage()
@@ -51,17 +48,6 @@ int save_bitmap_file(const char *path, int bit_count, const palette_entry *palet
     return result;
 }
 
-void draw_sheet(const tile_mode &mode, const run_settings &settings)
-{
-    std::memset(canvas, 0, sizeof canvas);
-    for (int32_t tile_row = 0; tile_row < sheet_rows; ++tile_row)
-        for (int32_t tile_col = 0; tile_col < sheet_columns; ++tile_col)
-            draw_tile(tile_buffer, tile_row, tile_col, mode.pixels_per_byte,
-                      settings.remake_water ? 1 : 0);
-    if (settings.dungeon) recolor_grass(mode.grass_color, mode.dungeon_grass_color);
-    if (settings.mirror_room) remap_colors(mode.mirror_map);
-}
-
 }  // namespace
 
 int main(int, char **argv)
@@ -69,9 +55,9 @@ int main(int, char **argv)
     run_settings settings;
     const flag_option options[] = {
         {"--cga", &settings.cga, true},
-        {"--dungeon", &settings.dungeon, true},
-        {"--mirror-room", &settings.mirror_room, true},
-        {"--no-remake-water", &settings.remake_water, false},
+        {"--dungeon", &settings.sheet.dungeon, true},
+        {"--mirror-room", &settings.sheet.mirror_room, true},
+        {"--no-remake-water", &settings.sheet.remake_water, false},
     };
     if (!scan_arguments(argv, options, settings.paths, print_usage)) return 1;
     const char *tiles_path = settings.paths[0], *output_path = settings.paths[1];
@@ -88,7 +74,7 @@ int main(int, char **argv)
         std::printf("read tiles file error '%s'\n", tiles_path);
         return 1;
     }
-    draw_sheet(mode, settings);
+    render_sheet(tile_buffer, mode, settings.sheet);
     if (save_bitmap_file(output_path, 4, mode.palette, canvas) < 0) {
         std::printf("write bitmap file error '%s'\n", output_path);
         return 1;

@@ -72,42 +72,6 @@ int load_sheet(const char *path, picture &p)
     return result;
 }
 
-// The mode's palette as the search sees it: entries past the mode's colours
-// repeat entry 0, and a tie goes to the lower index, so only the mode's
-// colours (CGA: 0-3) are ever chosen.
-void search_palette(const tile_mode &mode, palette_entry (&out)[16])
-{
-    const int colors = 1 << (8 / mode.pixels_per_byte);
-    for (int i = 0; i < 16; ++i) out[i] = mode.palette[i < colors ? i : 0];
-}
-
-uint32_t count_changed(const uint8_t *bgr, const uint8_t *indices, const palette_entry *palette)
-{
-    uint32_t changed = 0;
-    for (uint32_t i = 0; i < canvas_bytes; ++i, bgr += 3) {
-        const palette_entry &e = palette[indices[i]];
-        if (bgr[0] != e.blue || bgr[1] != e.green || bgr[2] != e.red) ++changed;
-    }
-    return changed;
-}
-
-// Turns the sheet into palette indices in canvas layout, through 24 bits so
-// that the pixels that were no palette colour can be counted.
-int map_to_palette(const picture &p, const tile_mode &mode, uint8_t **indices, uint32_t *changed)
-{
-    palette_entry palette[16];
-    search_palette(mode, palette);
-    uint8_t *bgr = nullptr;
-    int result = convert_bitmap_pixels(canvas_width, canvas_height, p.header.bit_count, p.palette,
-                                       p.pixels, 24, nullptr, &bgr);
-    if (result >= 0)
-        result = convert_bitmap_pixels(canvas_width, canvas_height, 24, nullptr, bgr, 4, palette,
-                                       indices);
-    if (result >= 0) *changed = count_changed(bgr, *indices, palette);
-    std::free(bgr);
-    return result;
-}
-
 int save_tiles_file(const char *path, const uint8_t *tiles, size_t size)
 {
     if (may_replace(path) == 0) return -1;
@@ -135,12 +99,8 @@ int pack(const run_settings &settings, const tile_mode &mode)
                     sheet.header.height, canvas_width, canvas_height, settings.sheet_path());
         return 1;
     }
-    uint8_t *indices = nullptr;
     uint32_t changed = 0;
-    const int result = map_to_palette(sheet, mode, &indices, &changed);
-    if (result >= 0) pack_sheet(indices, tile_buffer, mode.pixels_per_byte);
-    std::free(indices);
-    if (result < 0) {
+    if (pack_picture(sheet.header, sheet.palette, sheet.pixels, mode, tile_buffer, &changed) < 0) {
         std::printf("convert sheet error '%s'\n", settings.sheet_path());
         return 1;
     }

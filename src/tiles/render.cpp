@@ -2,6 +2,8 @@
 // mask tiles, grass recolouring and the colour remap.
 #include "tiles.h"
 
+#include <cstring>
+
 uint8_t canvas[canvas_bytes];
 
 namespace {
@@ -106,4 +108,14 @@ void recolor_grass(uint8_t from_color, uint8_t to_color)
 void remap_colors(const uint8_t *map)
 {
     for (uint8_t &pixel : canvas) pixel = map[pixel];
+}
+
+void render_sheet(const uint8_t *tiles, const tile_mode &mode, const sheet_options &options)
+{
+    std::memset(canvas, 0, sizeof canvas);
+    for (int32_t tile_row = 0; tile_row < sheet_rows; ++tile_row)
+        for (int32_t tile_col = 0; tile_col < sheet_columns; ++tile_col)
+            draw_tile(tiles, tile_row, tile_col, mode.pixels_per_byte, options.remake_water ? 1 : 0);
+    if (options.dungeon) recolor_grass(mode.grass_color, mode.dungeon_grass_color);
+    if (options.mirror_room) remap_colors(mode.mirror_map);
 }

@@ -77,9 +77,34 @@ int32_t is_grass_tile(int32_t tile_row, int32_t tile_col);
 void recolor_grass(uint8_t from_color, uint8_t to_color);
 void remap_colors(const uint8_t *map);
 
+// How a sheet is drawn: the tool's options, which the page offers too.
+struct sheet_options {
+    bool dungeon = false;
+    bool mirror_room = false;
+    bool remake_water = true;
+};
+
+// The whole sheet into the canvas, in the tool's order: clear, draw every
+// tile, recolour the grass, then the mirror-room map.
+void render_sheet(const uint8_t *tiles, const tile_mode &mode, const sheet_options &options);
+
 // Packing, the reverse of drawing: `sheet` has the canvas layout (one palette
 // index per byte, only the low 8 / pixels_per_byte bits count) and `tiles`
 // receives tile_file_bytes(pixels_per_byte) bytes.
 void pack_tile(const uint8_t *sheet, uint8_t *tiles, int32_t tile_row, int32_t tile_col,
                int32_t pixels_per_byte);
 void pack_sheet(const uint8_t *sheet, uint8_t *tiles, int32_t pixels_per_byte);
+
+// Straight (not premultiplied) RGBA, as PNG stores it, to 24-bit blue, green,
+// red laid on black: each channel becomes (c * alpha + 127) / 255, so a
+// transparent pixel is black and an opaque one keeps its colour. The pack
+// program and the page both read PNG sheets through this one rule.
+void composite_on_black(const uint8_t *rgba, uint32_t pixel_count, uint8_t *bgr);
+
+// Packs an edited sheet, a picture of canvas size at any bit count the
+// converter takes, into `tiles`: every pixel becomes the nearest colour of
+// the mode's palette. `changed` counts the pixels that were no palette
+// colour. 0, -1 for a picture of another size or that the converter
+// refuses, -2 out of memory; `tiles` is written only on success.
+int pack_picture(const bitmap_header &header, const palette_entry *palette, const uint8_t *pixels,
+                 const tile_mode &mode, uint8_t *tiles, uint32_t *changed);
