@@ -19,6 +19,7 @@ uint8_t sample_cga[tile_file_bytes(4)];
 // writes, and a byte more for the NUL that the C library's fmemopen keeps.
 uint8_t bitmap_file[54 + 16 * 4 + canvas_bytes / 2 + 1];
 uint32_t last_width, last_height;  // of the last picture offered for packing
+uint8_t clipboard[tile_pixels / 2];  // one copied tile, as stored
 
 const tile_mode &mode_of(int cga) { return cga != 0 ? cga_mode : ega_mode; }
 
@@ -129,6 +130,51 @@ EMSCRIPTEN_KEEPALIVE int core_pack_rgba(const uint8_t *rgba, int width, int heig
     bitmap_header header;
     init_bitmap_header(&header, canvas_width, canvas_height, 24);
     return pack_into_tiles(header, nullptr, bgr, cga);
+}
+
+// Edits of the stored tiles, for the page's editor.
+EMSCRIPTEN_KEEPALIVE int core_tile_pixel(int tile, int y, int x, int cga)
+{
+    return tile_pixel(tile_buffer, tile, y, x, mode_of(cga).pixels_per_byte);
+}
+
+EMSCRIPTEN_KEEPALIVE void core_set_pixel(int tile, int y, int x, int value, int cga)
+{
+    set_tile_pixel(tile_buffer, tile, y, x, mode_of(cga).pixels_per_byte, static_cast<uint8_t>(value));
+}
+
+EMSCRIPTEN_KEEPALIVE void core_fill(int tile, int y, int x, int value, int cga)
+{
+    fill_tile(tile_buffer, tile, y, x, mode_of(cga).pixels_per_byte, static_cast<uint8_t>(value));
+}
+
+EMSCRIPTEN_KEEPALIVE void core_flip(int tile, int horizontally, int cga)
+{
+    flip_tile(tile_buffer, tile, mode_of(cga).pixels_per_byte, horizontally != 0);
+}
+
+EMSCRIPTEN_KEEPALIVE void core_swap(int a, int b, int cga)
+{
+    swap_tiles(tile_buffer, a, b, mode_of(cga).pixels_per_byte);
+}
+
+EMSCRIPTEN_KEEPALIVE void core_copy_tile(int tile, int cga)
+{
+    const int32_t ppb = mode_of(cga).pixels_per_byte;
+    std::memcpy(clipboard, tile_bytes(tile_buffer, tile, ppb), tile_pixels / ppb);
+}
+
+EMSCRIPTEN_KEEPALIVE void core_paste_tile(int tile, int cga)
+{
+    const int32_t ppb = mode_of(cga).pixels_per_byte;
+    std::memcpy(tile_bytes(tile_buffer, tile, ppb), clipboard, tile_pixels / ppb);
+}
+
+EMSCRIPTEN_KEEPALIVE const uint8_t *core_render_tile(int tile, int cga, int dungeon,
+                                                     int mirror_room, int remake_water)
+{
+    render_tile(tile_buffer, mode_of(cga), {dungeon != 0, mirror_room != 0, remake_water != 0}, tile);
+    return canvas;
 }
 
 EMSCRIPTEN_KEEPALIVE uint32_t core_sheet_width() { return last_width; }

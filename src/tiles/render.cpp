@@ -92,17 +92,33 @@ int32_t is_grass_tile(int32_t tile_row, int32_t tile_col)
     return (attributes_of(tile_row, tile_col) & grass_attribute) != 0 ? 1 : 0;
 }
 
+namespace {
+
+void recolor_tile_grass(int32_t tile_row, int32_t tile_col, uint8_t from_color, uint8_t to_color)
+{
+    if (is_grass_tile(tile_row, tile_col) == 0) return;
+    for (int32_t y = 0; y < tile_size; ++y) {
+        uint8_t *row = canvas + canvas_index(tile_row, tile_col, y, 0);
+        for (int32_t x = 0; x < tile_size; ++x)
+            if (row[x] == from_color) row[x] = to_color;
+    }
+}
+
+void remap_tile(int32_t tile_row, int32_t tile_col, const uint8_t *map)
+{
+    for (int32_t y = 0; y < tile_size; ++y) {
+        uint8_t *row = canvas + canvas_index(tile_row, tile_col, y, 0);
+        for (int32_t x = 0; x < tile_size; ++x) row[x] = map[row[x]];
+    }
+}
+
+}  // namespace
+
 void recolor_grass(uint8_t from_color, uint8_t to_color)
 {
     for (int32_t tile_row = 0; tile_row < sheet_rows; ++tile_row)
-        for (int32_t tile_col = 0; tile_col < sheet_columns; ++tile_col) {
-            if (is_grass_tile(tile_row, tile_col) == 0) continue;
-            for (int32_t y = 0; y < tile_size; ++y) {
-                uint8_t *row = canvas + canvas_index(tile_row, tile_col, y, 0);
-                for (int32_t x = 0; x < tile_size; ++x)
-                    if (row[x] == from_color) row[x] = to_color;
-            }
-        }
+        for (int32_t tile_col = 0; tile_col < sheet_columns; ++tile_col)
+            recolor_tile_grass(tile_row, tile_col, from_color, to_color);
 }
 
 void remap_colors(const uint8_t *map)
@@ -118,4 +134,16 @@ void render_sheet(const uint8_t *tiles, const tile_mode &mode, const sheet_optio
             draw_tile(tiles, tile_row, tile_col, mode.pixels_per_byte, options.remake_water ? 1 : 0);
     if (options.dungeon) recolor_grass(mode.grass_color, mode.dungeon_grass_color);
     if (options.mirror_room) remap_colors(mode.mirror_map);
+}
+
+// Every step works within one tile, so one tile redrawn this way equals the
+// same tile of render_sheet; an editor redraws only what an edit touched.
+void render_tile(const uint8_t *tiles, const tile_mode &mode, const sheet_options &options,
+                 int32_t tile)
+{
+    const int32_t tile_row = tile / sheet_columns, tile_col = tile % sheet_columns;
+    draw_tile(tiles, tile_row, tile_col, mode.pixels_per_byte, options.remake_water ? 1 : 0);
+    if (options.dungeon)
+        recolor_tile_grass(tile_row, tile_col, mode.grass_color, mode.dungeon_grass_color);
+    if (options.mirror_room) remap_tile(tile_row, tile_col, mode.mirror_map);
 }

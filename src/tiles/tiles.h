@@ -87,6 +87,23 @@ struct sheet_options {
 // The whole sheet into the canvas, in the tool's order: clear, draw every
 // tile, recolour the grass, then the mirror-room map.
 void render_sheet(const uint8_t *tiles, const tile_mode &mode, const sheet_options &options);
+// One tile of the canvas as render_sheet draws it.
+void render_tile(const uint8_t *tiles, const tile_mode &mode, const sheet_options &options,
+                 int32_t tile);
+
+// Editing the stored tiles, pixel by pixel in the tile file layout; tiles are
+// named by number (0-511), y and x are 0-15, values are palette indices.
+uint8_t tile_pixel(const uint8_t *tiles, int32_t tile, int32_t y, int32_t x,
+                   int32_t pixels_per_byte);
+void set_tile_pixel(uint8_t *tiles, int32_t tile, int32_t y, int32_t x, int32_t pixels_per_byte,
+                    uint8_t value);
+// Sets the 4-connected area of equal pixels around (y, x), within the tile.
+void fill_tile(uint8_t *tiles, int32_t tile, int32_t y, int32_t x, int32_t pixels_per_byte,
+               uint8_t value);
+void flip_tile(uint8_t *tiles, int32_t tile, int32_t pixels_per_byte, bool horizontally);
+void swap_tiles(uint8_t *tiles, int32_t a, int32_t b, int32_t pixels_per_byte);
+// A tile's bytes are contiguous: tile_file_bytes / tile_count of them.
+uint8_t *tile_bytes(uint8_t *tiles, int32_t tile, int32_t pixels_per_byte);
 
 // Packing, the reverse of drawing: `sheet` has the canvas layout (one palette
 // index per byte, only the low 8 / pixels_per_byte bits count) and `tiles`

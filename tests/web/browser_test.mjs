@@ -110,6 +110,7 @@ try {
     await page.waitForFunction(() => document.querySelector('[role=status]').textContent
       + document.querySelector('[role=alert]').textContent !== '', { timeout: 10000 });
   }
+  const sample = await downloadOf('Download tile file', 'TILES.16');
   const check = async (what, body) => {
     try { await body(); } catch (error) { failures.push(`${what}: ${error.message}`); }
   };
@@ -238,6 +239,98 @@ im.convert('LA').save('grey.png')`]);
     assert.equal(await text('[role=alert]'), '');
   });
 
+  await check('edits change the stored tiles, undo and survive a reload', async () => {
+    // The sample, but tile 20 is black with a white bar at x 8, so a fill stops at the bar.
+    const original = Buffer.from(sample);
+    original.fill(0, 20 * 128, 21 * 128);
+    for (let y = 0; y < 16; y++) original[20 * 128 + y * 8 + 4] = 0xf0;
+    fs.writeFileSync(file('EDIT.16'), original);
+    const expected = Buffer.from(original);
+    const pixel = (b, tile, y, x) => (b[(tile * 256 + y * 16 + x) >> 1] >> (x & 1 ? 0 : 4)) & 15;
+    const setPixel = (b, tile, y, x, v) => {
+      const at = (tile * 256 + y * 16 + x) >> 1;
+      b[at] = x & 1 ? (b[at] & 0xf0) | v : (b[at] & 0x0f) | (v << 4);
+    };
+    const states = [Buffer.from(expected)];
+    const step = () => states.push(Buffer.from(expected));
+    await upload('Tile file', 'EDIT.16');
+    await (await named('Pencil')).click();
+    await page.keyboard.press('c');
+    for (const [zoom, tile, y] of [['2', 40, 5], ['8', 17, 9]]) {
+      await page.select('#zoom', zoom);
+      const box = await (await named('Tile sheet')).boundingBox();
+      const scale = box.width / 256;
+      const to = (x) => [box.x + ((tile % 16) * 16 + x + 0.5) * scale, box.y + (Math.floor(tile / 16) * 16 + y + 0.5) * scale];
+      await page.mouse.move(...to(2));
+      await page.mouse.down();
+      await page.mouse.move(...to(13), { steps: 3 });
+      await page.mouse.up();
+      for (let x = 2; x <= 13; x++) setPixel(expected, tile, y, x, 12);
+      step();
+    }
+    await page.select('#zoom', '2');
+    const box = await (await named('Tile sheet')).boundingBox();
+    const press = async (tile, x = 1, y = 1) => page.mouse.click(box.x + ((tile % 16) * 16 + x + 0.5) * 2,
+      box.y + (Math.floor(tile / 16) * 16 + y + 0.5) * 2);
+    await (await named('Fill')).click();
+    await page.keyboard.press('9');
+    await press(20);
+    for (let y = 0; y < 16; y++) for (let x = 0; x < 8; x++) setPixel(expected, 20, y, x, 9);
+    step();
+    // The rest from the keyboard: focus a control, press Enter or Space.
+    const key = async (name, k = 'Enter') => { await (await named(name)).focus(); await page.keyboard.press(k); };
+    await key('Select', 'Space');
+    const flipped = (tile, horizontally) => {
+      const before = Buffer.from(expected);
+      for (let y = 0; y < 16; y++) for (let x = 0; x < 16; x++)
+        setPixel(expected, tile, y, x, pixel(before, tile, horizontally ? y : 15 - y, horizontally ? 15 - x : x));
+      step();
+    };
+    await press(21);
+    await key('Flip horizontally');
+    flipped(21, true);
+    await key('Flip vertically');
+    flipped(21, false);
+    await press(23);
+    await key('Copy tile');
+    await press(24);
+    await key('Paste tile');
+    expected.copy(expected, 24 * 128, 23 * 128, 24 * 128);
+    step();
+    await press(25);
+    await key('Swap tiles');
+    await press(26);
+    const tile25 = Buffer.from(expected.subarray(25 * 128, 26 * 128));
+    expected.copy(expected, 25 * 128, 26 * 128, 27 * 128);
+    tile25.copy(expected, 26 * 128);
+    step();
+    assert.ok((await downloadOf('Download tile file', 'TILES.16')).equals(expected), 'edited bytes');
+
+    await (await named('Tile sheet')).focus();
+    for (let i = 0; i < states.length; i++) await page.keyboard.down('Control').then(() => page.keyboard.press('z')).then(() => page.keyboard.up('Control'));
+    assert.ok((await downloadOf('Download tile file', 'TILES.16')).equals(original), 'undo all gives the loaded file');
+    for (let i = 0; i < 3; i++) await key('Redo');
+    await page.keyboard.down('Control');
+    await page.keyboard.press('y');
+    await page.keyboard.up('Control');
+    await page.waitForFunction(() => document.getElementById('editor').dataset.keptSteps === '4 of 7');
+    const dialogs = [];
+    page.on('dialog', (d) => { dialogs.push(d.type()); d.accept(); });
+    await page.reload();
+    await page.waitForFunction(() => /^(restored|showing)/.test(document.querySelector('[role=status]')?.textContent), { timeout: 10000 });
+    assert.deepEqual(dialogs, ['beforeunload'], 'asks before dropping edits');
+    assert.match(await text('[role=status]'), /^restored your edits of 'EDIT.16' \(4 of 7 steps\)/);
+    assert.ok((await downloadOf('Download tile file', 'TILES.16')).equals(states[4]), 'restored edits');
+    await key('Undo');
+    assert.ok((await downloadOf('Download tile file', 'TILES.16')).equals(states[3]), 'restored history');
+    await page.select('#zoom', '2');
+    await (await named('Numbers')).click();
+    await press(52);
+    await page.screenshot({ path: screenshot.replace(/\.png$/, '-editor.png') });
+    await key('Discard edits');
+    assert.ok((await downloadOf('Download tile file', 'TILES.16')).equals(original), 'discarded');
+  });
+
   // Figures for the README, printed rather than asserted.
   await upload('Tile file', 'TILES.16');
   const redraws = await page.evaluate(() => {
@@ -250,6 +343,24 @@ im.convert('LA').save('grey.png')`]);
     }
     return times.sort((a, b) => a - b);
   });
+  // A pencil stroke across the sheet at 8x, one pointer event after another.
+  await page.select('#zoom', '8');
+  await (await named('Pencil')).click();
+  const strokes = await page.evaluate(() => {
+    const sheet = document.getElementById('sheet');
+    const box = sheet.getBoundingClientRect();
+    const at = (type, x, y) => new PointerEvent(type, { clientX: box.left + x * 8, clientY: box.top + y * 8, pointerId: 1, bubbles: true });
+    const times = [];
+    sheet.dispatchEvent(at('pointerdown', 20, 20));
+    for (let i = 1; i <= 100; i++) {
+      const start = performance.now();
+      sheet.dispatchEvent(at('pointermove', 20 + i, 20 + (i >> 1)));
+      times.push(performance.now() - start);
+    }
+    sheet.dispatchEvent(at('pointerup', 120, 70));
+    return times.sort((a, b) => a - b);
+  });
+  console.log(`benchmark: pencil at 8x, per pointer event: median ${strokes[50].toFixed(2)} ms, slowest ${strokes[99].toFixed(2)} ms`);
   const bytes = fs.readdirSync(site).reduce((sum, f) => sum + fs.statSync(path.join(site, f)).size, 0);
   console.log(`benchmark: redraw after an option change: median ${redraws[20].toFixed(1)} ms, slowest ${redraws[39].toFixed(1)} ms`);
   console.log(`benchmark: sample sheet shown ${shownAfter.toFixed(0)} ms after opening from disk`);

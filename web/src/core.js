@@ -57,6 +57,11 @@ export function sampleTiles() {
   return copyOut(core._core_tiles(), tileFileBytes(false));
 }
 
+// The whole tile buffer, for the editor's history.
+export function tileBuffer() {
+  return copyOut(core._core_tiles(), tileFileBytes(false));
+}
+
 export function setTiles(bytes) {
   core.HEAPU8.set(bytes.subarray(0, Math.min(bytes.length, tileFileBytes(false))), core._core_tiles());
 }
@@ -71,6 +76,29 @@ export function render({ cga, dungeon, mirrorRoom, remakeWater }) {
   const pointer = core._core_render(flag(cga), flag(dungeon), flag(mirrorRoom), flag(remakeWater));
   return copyOut(pointer, SHEET_WIDTH * SHEET_HEIGHT);
 }
+
+// Redraws `tiles` into `indices`, the sheet that render gave.
+export function renderTiles(indices, tiles, { cga, dungeon, mirrorRoom, remakeWater }) {
+  for (const tile of tiles) {
+    const pointer = core._core_render_tile(tile, flag(cga), flag(dungeon), flag(mirrorRoom), flag(remakeWater));
+    const left = (tile % SHEET_COLUMNS) * TILE_SIZE;
+    for (let y = 0, top = Math.floor(tile / SHEET_COLUMNS) * TILE_SIZE; y < TILE_SIZE; y++) {
+      const start = (top + y) * SHEET_WIDTH + left;
+      indices.set(core.HEAPU8.subarray(pointer + start, pointer + start + TILE_SIZE), start);
+    }
+  }
+}
+
+// Edits of the stored tiles; a tile is named by its number.
+export const edit = {
+  pixel: (tile, y, x, cga) => core._core_tile_pixel(tile, y, x, flag(cga)),
+  setPixel: (tile, y, x, value, cga) => core._core_set_pixel(tile, y, x, value, flag(cga)),
+  fill: (tile, y, x, value, cga) => core._core_fill(tile, y, x, value, flag(cga)),
+  flip: (tile, horizontally, cga) => core._core_flip(tile, flag(horizontally), flag(cga)),
+  swap: (a, b, cga) => core._core_swap(a, b, flag(cga)),
+  copy: (tile, cga) => core._core_copy_tile(tile, flag(cga)),
+  paste: (tile, cga) => core._core_paste_tile(tile, flag(cga)),
+};
 
 // The mode's 16 palette entries as [red, green, blue].
 export function palette(cga) {

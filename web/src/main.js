@@ -1,12 +1,14 @@
 // The page: one state, the controls that change it, and a redraw after each
-// change. The C++ core renders, writes and packs; the modules around it draw,
-// read and save files.
+// change. The C++ core renders, writes, packs and edits; the modules around
+// it draw, read and save files, and keep the history.
 import * as core from './core.js';
+import * as editor from './editor.js';
 import { acceptDrops, download, outputName, readFile } from './files.js';
 import { PALETTE_FORMATS, colourName, modeColours } from './palettes.js';
 import { decodePng, encodeIndexedPng, isPng } from './png.js';
-import { drawSheet, drawTileView, fitZoom, sheetPoint, tilePixels, tileViewPoint } from './sheet.js';
-import { atlas, describeTile, tileTable } from './tileinfo.js';
+import { drawSheet, drawTileView, drawTiles, fitZoom, sheetPoint, tilePixels, tileViewPoint } from './sheet.js';
+import { clearSession, loadSession, saveSession } from './store.js';
+import { affectedTiles, atlas, describeTile, tileTable } from './tileinfo.js';
 
 const EGA_BYTES = 65536;
 const CGA_BYTES = 32768;
@@ -18,7 +20,14 @@ const state = {
   fileLength: 0,
   options: { cga: false, dungeon: false, mirrorRoom: false, remakeWater: true },
   view: { zoom: 'fit', grid: false, numbers: false },
+  tool: 'select',
+  colour: 15,
   selected: null,
+  swapping: false,
+  copied: false,
+  stroke: null,  // the last sheet pixel of a pencil stroke in progress
+  modified: false,  // edits not yet downloaded
+  history: null,
   indices: null,
   palette: null,
   table: null,
@@ -49,17 +58,35 @@ function guard(handler) {
   };
 }
 
-function zoom() {
-  if (state.view.zoom !== 'fit') return Number(state.view.zoom);
-  const area = $('sheet-area');
-  return fitZoom(area.clientWidth, window.innerHeight - area.getBoundingClientRect().top - 16);
+function sheetView() {
+  let zoom = Number(state.view.zoom);
+  if (state.view.zoom === 'fit') {
+    const area = $('sheet-area');
+    zoom = fitZoom(area.clientWidth, window.innerHeight - area.getBoundingClientRect().top - 16);
+  }
+  return { ...state.view, zoom, selected: state.selected };
+}
+
+function drawTileViewOf(tile) {
+  $('tile-view').hidden = false;
+  drawTileView($('tile-view'), state.indices, state.palette, tile);
+  const remade = state.options.remakeWater && state.table[tile].maskTile !== 0;
+  $('tile-view-title').textContent = `tile ${tile}, ${remade ? 'remade' : 'stored'}`;
 }
 
 function redraw() {
   state.indices = core.render(state.options);
   state.palette = core.palette(state.options.cga);
-  drawSheet($('sheet'), state.indices, state.palette, { ...state.view, zoom: zoom(), selected: state.selected });
-  if (state.selected !== null) drawTileView($('tile-view'), state.indices, state.palette, state.selected);
+  drawSheet($('sheet'), state.indices, state.palette, sheetView());
+  if (state.selected !== null) drawTileViewOf(state.selected);
+}
+
+// After an edit of `tiles`: those and the water tiles made from them.
+function redrawTiles(tiles) {
+  const all = affectedTiles(state.table, tiles);
+  core.renderTiles(state.indices, all, state.options);
+  drawTiles($('sheet'), state.indices, state.palette, sheetView(), all);
+  if (state.selected !== null && all.includes(state.selected)) drawTileViewOf(state.selected);
 }
 
 function describePixel(tile, point) {
@@ -67,16 +94,31 @@ function describePixel(tile, point) {
   $('pixel').textContent = `x ${point.x}, y ${point.y}: colour ${index} ${colourName(index, state.options.cga)}`;
 }
 
-function select(tile, point = { x: 0, y: 0 }) {
+function select(tile) {
+  const previous = state.selected;
   state.selected = tile;
-  $('tile-view-title').textContent = `tile ${tile}`;
   setStatus(describeTile(state.table[tile]));
-  redraw();
-  describePixel(tile, point);
+  redrawTiles(previous === null ? [tile] : [previous, tile]);
+  drawTileViewOf(tile);
 }
 
-function tileFileMessage(name, length) {
-  return `'${name}' is ${length} bytes; a tile file is ${EGA_BYTES} bytes (EGA, TILES.16) or ${CGA_BYTES} bytes (CGA, TILES.4)`;
+// ---- the tile file and its history
+
+function markModified(modified) {
+  state.modified = modified;
+  document.title = `${modified ? '* ' : ''}qelega_shapes: tile sheets in the browser`;
+  $('modified').hidden = !modified;
+}
+
+let saving = Promise.resolve();
+
+function saveEdits() {
+  const { fileName, options: { cga }, history, modified } = state;
+  const session = { fileName, cga, modified, base: history.base, steps: history.steps, position: history.position,
+    current: core.tileBuffer() };
+  saving = saving.then(() => saveSession(session))
+    .then(() => { $('editor').dataset.keptSteps = `${session.position} of ${session.steps.length}`; })
+    .catch((error) => showAlert(`edits not kept: ${error.message}`));
 }
 
 function useTiles(name, bytes, cga) {
@@ -84,13 +126,49 @@ function useTiles(name, bytes, cga) {
   state.fileName = name;
   state.fileLength = bytes.length;
   state.options.cga = cga;
+  state.history = editor.newHistory(core.tileBuffer());
   $('cga').checked = cga;
+  showColours();
+  markModified(false);
+  $('discard').hidden = true;
+  saving = saving.then(clearSession).catch(() => {});
   redraw();
+}
+
+function edited() {
+  markModified(true);
+  $('discard').hidden = false;
+  saveEdits();
+}
+
+// Runs an edit of the stored tiles as one history step.
+function act(tiles, change) {
+  editor.begin();
+  change();
+  if (editor.commit(state.history)) edited();
+  redrawTiles(tiles);
+}
+
+function stepHistory(step) {
+  if (!step(state.history)) return;
+  edited();
+  redraw();
+}
+
+// ---- loading and packing
+
+function tileFileMessage(name, length) {
+  return `'${name}' is ${length} bytes; a tile file is ${EGA_BYTES} bytes (EGA, TILES.16) or ${CGA_BYTES} bytes (CGA, TILES.4)`;
+}
+
+function mayDropEdits() {
+  return !state.modified || window.confirm(`Drop the edits of '${state.fileName}' that were not downloaded?`);
 }
 
 async function loadTileFile(file) {
   const bytes = await readFile(file);
   if (bytes.length !== EGA_BYTES && bytes.length !== CGA_BYTES) throw new Error(tileFileMessage(file.name, bytes.length));
+  if (!mayDropEdits()) return;
   useTiles(file.name, bytes, bytes.length === CGA_BYTES);
   clearAlert();
   setStatus(`loaded '${file.name}', ${bytes.length} bytes, ${state.options.cga ? 'CGA' : 'EGA'}`);
@@ -100,6 +178,7 @@ async function loadTileFile(file) {
 async function packSheet(file) {
   const bytes = await readFile(file);
   const { cga } = state.options;
+  if (!mayDropEdits()) return;
   let changed;
   try {
     if (isPng(bytes)) {
@@ -130,12 +209,35 @@ async function dropped(file) {
   await (!tileSized && picture ? packSheet(file) : loadTileFile(file));
 }
 
+async function restoreEdits() {
+  const session = await loadSession();
+  if (!session) return false;
+  useTiles(session.fileName, session.base, session.cga);
+  core.setTiles(session.current);
+  Object.assign(state.history, { steps: session.steps, position: session.position });
+  markModified(session.modified);
+  $('discard').hidden = false;
+  redraw();
+  saveEdits();
+  setStatus(`restored your edits of '${session.fileName}' (${session.position} of ${session.steps.length} steps); Discard edits drops them`);
+  return true;
+}
+
+function discardEdits() {
+  useTiles(state.fileName, state.history.base, state.options.cga);
+  setStatus(`dropped the edits; back to '${state.fileName}' as loaded`);
+}
+
+// ---- options and downloads
+
 function setOption(name, value) {
   if (name === 'cga' && !value && state.fileLength < EGA_BYTES) {
     $('cga').checked = true;
     throw new Error(`'${state.fileName}' has ${state.fileLength} bytes; EGA tiles need ${EGA_BYTES}`);
   }
   state.options[name] = value;
+  if (name === 'cga') showColours();
+  $('recolour-note').hidden = !(state.options.dungeon || state.options.mirrorRoom);
   redraw();
 }
 
@@ -160,12 +262,169 @@ function downloadAtlas() {
   download(new TextEncoder().encode(json + '\n'), `${baseName()}.json`, 'application/json');
 }
 
+function downloadTiles() {
+  download(core.tiles(state.options.cga), state.options.cga ? 'TILES.4' : 'TILES.16');
+  markModified(false);
+  saveEdits();
+}
+
+// ---- the editor's tools
+
+function showColours() {
+  const colours = modeColours(core.palette(state.options.cga), state.options.cga);
+  state.colour = Math.min(state.colour, colours.length - 1);
+  $('colours').replaceChildren(...colours.map(([r, g, b], i) => {
+    const label = document.createElement('label');
+    const input = Object.assign(document.createElement('input'), { type: 'radio', name: 'colour', value: i, checked: i === state.colour });
+    input.addEventListener('change', () => { state.colour = i; });
+    const swatch = Object.assign(document.createElement('span'), { className: 'swatch' });
+    swatch.style.background = `rgb(${r}, ${g}, ${b})`;
+    label.append(input, swatch, ` ${i.toString(16)} ${colourName(i, state.options.cga)}`);
+    return label;
+  }));
+}
+
+function chooseColour(index) {
+  const input = document.querySelector(`input[name=colour][value="${index}"]`);
+  if (!input) return;
+  input.checked = true;
+  state.colour = index;
+}
+
+// The tool acting on sheet pixel (px, py) of a tile, as a click or drag gives it.
+function useTool(tile, x, y, px, py) {
+  const { cga } = state.options;
+  if (state.tool === 'picker') chooseColour(core.edit.pixel(tile, y, x, cga));
+  if (state.tool === 'fill') act([tile], () => core.edit.fill(tile, y, x, state.colour, cga));
+  if (state.tool === 'pencil') {
+    editor.begin();
+    state.stroke = [px, py];
+    drawTo(px, py);
+  }
+}
+
+// Extends the pencil stroke to sheet pixel (px, py), with no gaps.
+function drawTo(px, py) {
+  const { cga } = state.options;
+  const tiles = new Set();
+  for (const [x, y] of editor.line(state.stroke[0], state.stroke[1], px, py)) {
+    const tile = Math.floor(y / core.TILE_SIZE) * core.SHEET_COLUMNS + Math.floor(x / core.TILE_SIZE);
+    core.edit.setPixel(tile, y % core.TILE_SIZE, x % core.TILE_SIZE, state.colour, cga);
+    tiles.add(tile);
+  }
+  state.stroke = [px, py];
+  redrawTiles([...tiles]);
+}
+
+function endStroke() {
+  if (state.stroke === null) return;
+  state.stroke = null;
+  if (editor.commit(state.history)) edited();
+}
+
+// A press on the sheet: select the tile, then swap or let the tool act.
+function pressSheet(point) {
+  const from = state.selected;
+  select(point.tile);
+  if (state.swapping) {
+    state.swapping = false;
+    $('swap').setAttribute('aria-pressed', 'false');
+    if (from !== null && from !== point.tile) act([from, point.tile], () => core.edit.swap(from, point.tile, state.options.cga));
+    return;
+  }
+  const px = (point.tile % core.SHEET_COLUMNS) * core.TILE_SIZE + point.x;
+  const py = Math.floor(point.tile / core.SHEET_COLUMNS) * core.TILE_SIZE + point.y;
+  useTool(point.tile, point.x, point.y, px, py);
+  describePixel(point.tile, point);
+}
+
+function onSelected(change) {
+  if (state.selected === null) throw new Error('select a tile first: click it on the sheet');
+  change(state.selected);
+}
+
+function bindEditor() {
+  for (const radio of document.querySelectorAll('input[name=tool]'))
+    radio.addEventListener('change', () => { state.tool = radio.value; });
+  const buttons = {
+    'copy-tile': () => onSelected((tile) => { core.edit.copy(tile, state.options.cga); state.copied = true; }),
+    'paste-tile': () => onSelected((tile) => {
+      if (!state.copied) throw new Error('copy a tile first');
+      act([tile], () => core.edit.paste(tile, state.options.cga));
+    }),
+    'flip-horizontally': () => onSelected((tile) => act([tile], () => core.edit.flip(tile, true, state.options.cga))),
+    'flip-vertically': () => onSelected((tile) => act([tile], () => core.edit.flip(tile, false, state.options.cga))),
+    swap: () => onSelected(() => {
+      state.swapping = !state.swapping;
+      $('swap').setAttribute('aria-pressed', String(state.swapping));
+      setStatus(state.swapping ? `click the tile to swap with tile ${state.selected}` : describeTile(state.table[state.selected]));
+    }),
+    undo: () => stepHistory(editor.undo),
+    redo: () => stepHistory(editor.redo),
+    discard: discardEdits,
+  };
+  for (const [id, handler] of Object.entries(buttons)) $(id).addEventListener('click', guard(handler));
+  document.addEventListener('keydown', guard((event) => {
+    const key = event.key.toLowerCase();
+    if (event.ctrlKey && (key === 'y' || (key === 'z' && event.shiftKey))) stepHistory(editor.redo);
+    else if (event.ctrlKey && key === 'z') stepHistory(editor.undo);
+    else if (!event.ctrlKey && !event.altKey && /^[0-9a-f]$/.test(key) && event.target.tagName !== 'SELECT') chooseColour(parseInt(key, 16));
+    else return;
+    event.preventDefault();
+  }));
+  window.addEventListener('beforeunload', (event) => { if (state.modified) event.preventDefault(); });
+}
+
+// ---- the sheet and the large view
+
 function moveSelection(key) {
   const steps = { ArrowLeft: -1, ArrowRight: 1, ArrowUp: -core.SHEET_COLUMNS, ArrowDown: core.SHEET_COLUMNS };
   if (!(key in steps)) return false;
   const from = state.selected ?? 0;
   select(Math.min(core.TILE_COUNT - 1, Math.max(0, from + (state.selected === null ? 0 : steps[key]))));
   return true;
+}
+
+function bindSheet() {
+  const sheet = $('sheet');
+  sheet.addEventListener('pointerdown', guard((event) => {
+    const point = sheetPoint(sheet, event);
+    if (!point) return;
+    sheet.setPointerCapture(event.pointerId);
+    pressSheet(point);
+  }));
+  sheet.addEventListener('pointermove', guard((event) => {
+    const point = sheetPoint(sheet, event);
+    if (!point) return;
+    setStatus(describeTile(state.table[point.tile]));
+    if (state.stroke !== null) {
+      drawTo((point.tile % core.SHEET_COLUMNS) * core.TILE_SIZE + point.x, Math.floor(point.tile / core.SHEET_COLUMNS) * core.TILE_SIZE + point.y);
+    }
+  }));
+  for (const type of ['pointerup', 'pointercancel']) sheet.addEventListener(type, endStroke);
+  sheet.addEventListener('keydown', guard((event) => { if (moveSelection(event.key)) event.preventDefault(); }));
+
+  const view = $('tile-view');
+  const viewPixel = (event) => {
+    const point = tileViewPoint(view, event);
+    if (!point || state.selected === null) return null;
+    const tile = state.selected;
+    return { tile, ...point, px: (tile % core.SHEET_COLUMNS) * core.TILE_SIZE + point.x, py: Math.floor(tile / core.SHEET_COLUMNS) * core.TILE_SIZE + point.y };
+  };
+  view.addEventListener('pointerdown', guard((event) => {
+    const p = viewPixel(event);
+    if (!p) return;
+    view.setPointerCapture(event.pointerId);
+    useTool(p.tile, p.x, p.y, p.px, p.py);
+    describePixel(p.tile, p);
+  }));
+  view.addEventListener('pointermove', guard((event) => {
+    const p = viewPixel(event);
+    if (!p) return;
+    describePixel(p.tile, p);
+    if (state.stroke !== null) drawTo(p.px, p.py);
+  }));
+  for (const type of ['pointerup', 'pointercancel']) view.addEventListener(type, endStroke);
 }
 
 function bindOptions() {
@@ -176,23 +435,6 @@ function bindOptions() {
     $(name).addEventListener('change', () => { state.view[name] = $(name).checked; redraw(); });
   $('zoom').addEventListener('change', () => { state.view.zoom = $('zoom').value; redraw(); });
   window.addEventListener('resize', () => { if (state.view.zoom === 'fit') redraw(); });
-}
-
-function bindSheet() {
-  const sheet = $('sheet');
-  sheet.addEventListener('pointermove', (event) => {
-    const point = sheetPoint(sheet, event);
-    if (point) setStatus(describeTile(state.table[point.tile]));
-  });
-  sheet.addEventListener('click', (event) => {
-    const point = sheetPoint(sheet, event);
-    if (point) select(point.tile, point);
-  });
-  sheet.addEventListener('keydown', (event) => { if (moveSelection(event.key)) event.preventDefault(); });
-  $('tile-view').addEventListener('pointermove', (event) => {
-    const point = tileViewPoint($('tile-view'), event);
-    if (point && state.selected !== null) describePixel(state.selected, point);
-  });
 }
 
 function bindFiles() {
@@ -208,8 +450,7 @@ function bindFiles() {
   $('download-png').addEventListener('click', guard(downloadPng));
   $('download-palette').addEventListener('click', guard(downloadPalette));
   $('download-atlas').addEventListener('click', guard(downloadAtlas));
-  $('download-tiles').addEventListener('click', guard(() =>
-    download(core.tiles(state.options.cga), state.options.cga ? 'TILES.4' : 'TILES.16')));
+  $('download-tiles').addEventListener('click', guard(downloadTiles));
 }
 
 async function start() {
@@ -217,12 +458,15 @@ async function start() {
   clearAlert();
   await core.loadCore();
   state.table = tileTable();
-  const sample = core.sampleTiles();
   bindOptions();
   bindSheet();
+  bindEditor();
   bindFiles();
-  useTiles(state.fileName, sample, false);
-  setStatus(`showing the sample tiles; load a TILES.16 or TILES.4 to see yours`);
+  const sample = core.sampleTiles();
+  if (!(await restoreEdits().catch(() => false))) {
+    useTiles(state.fileName, sample, false);
+    setStatus('showing the sample tiles; load a TILES.16 or TILES.4 to see yours');
+  }
   performance.mark('sheet-drawn');
 }
 

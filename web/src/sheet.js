@@ -11,7 +11,7 @@ function words(palette) {
   return palette.map(([r, g, b]) => new Uint32Array(new Uint8Array([r, g, b, 255]).buffer)[0]);
 }
 
-// The indices as a 1:1 picture in an offscreen canvas.
+// The indices of a width x height area as a picture in an offscreen canvas.
 function picture(indices, palette, width, height) {
   const image = new ImageData(width, height);
   const out = new Uint32Array(image.data.buffer);
@@ -28,21 +28,26 @@ export function fitZoom(width, height) {
   return Math.max(1, Math.min(MAX_ZOOM, zoom));
 }
 
-function drawGrid(context, zoom) {
+// Borders on the top and left edge of every tile in the area, so that a
+// tile redrawn alone gets back its own share of the grid.
+function drawGrid(context, zoom, tiles) {
   const step = TILE_SIZE * zoom;
   context.fillStyle = 'rgba(255, 255, 255, 0.35)';
-  for (let x = step; x < SHEET_WIDTH * zoom; x += step) context.fillRect(x, 0, 1, SHEET_HEIGHT * zoom);
-  for (let y = step; y < SHEET_HEIGHT * zoom; y += step) context.fillRect(0, y, SHEET_WIDTH * zoom, 1);
+  for (const tile of tiles) {
+    const [x, y] = [(tile % SHEET_COLUMNS) * step, Math.floor(tile / SHEET_COLUMNS) * step];
+    if (x > 0) context.fillRect(x, y, 1, step);
+    if (y > 0) context.fillRect(x, y, step, 1);
+  }
 }
 
-function drawNumbers(context, zoom) {
+function drawNumbers(context, zoom, tiles) {
   const size = Math.max(6, Math.floor(TILE_SIZE * zoom * 0.3));
   context.font = `${size}px monospace`;
   context.textBaseline = 'top';
   context.lineWidth = Math.max(2, size / 4);
   context.strokeStyle = 'black';
   context.fillStyle = 'white';
-  for (let tile = 0; tile < TILE_COUNT; tile++) {
+  for (const tile of tiles) {
     const x = (tile % SHEET_COLUMNS) * TILE_SIZE * zoom + 2;
     const y = Math.floor(tile / SHEET_COLUMNS) * TILE_SIZE * zoom + 2;
     context.strokeText(String(tile), x, y);
@@ -57,15 +62,33 @@ function drawSelection(context, zoom, tile) {
   context.strokeRect((tile % SHEET_COLUMNS) * step + 1, Math.floor(tile / SHEET_COLUMNS) * step + 1, step - 2, step - 2);
 }
 
-export function drawSheet(canvas, indices, palette, { zoom, grid, numbers, selected }) {
-  canvas.width = SHEET_WIDTH * zoom;
-  canvas.height = SHEET_HEIGHT * zoom;
+const ALL_TILES = () => Array.from({ length: TILE_COUNT }, (_, tile) => tile);
+
+function decorate(context, { zoom, grid, numbers, selected }, tiles) {
+  if (grid) drawGrid(context, zoom, tiles);
+  if (numbers) drawNumbers(context, zoom, tiles);
+  if (selected !== null && tiles.includes(selected)) drawSelection(context, zoom, selected);
+}
+
+export function drawSheet(canvas, indices, palette, view) {
+  canvas.width = SHEET_WIDTH * view.zoom;
+  canvas.height = SHEET_HEIGHT * view.zoom;
   const context = canvas.getContext('2d');
   context.imageSmoothingEnabled = false;
   context.drawImage(picture(indices, palette, SHEET_WIDTH, SHEET_HEIGHT), 0, 0, canvas.width, canvas.height);
-  if (grid) drawGrid(context, zoom);
-  if (numbers) drawNumbers(context, zoom);
-  if (selected !== null) drawSelection(context, zoom, selected);
+  decorate(context, view, ALL_TILES());
+}
+
+// Redraws only `tiles`, each within its own square.
+export function drawTiles(canvas, indices, palette, view, tiles) {
+  const context = canvas.getContext('2d');
+  context.imageSmoothingEnabled = false;
+  const step = TILE_SIZE * view.zoom;
+  for (const tile of tiles) {
+    const image = picture(tilePixels(indices, tile), palette, TILE_SIZE, TILE_SIZE);
+    context.drawImage(image, (tile % SHEET_COLUMNS) * step, Math.floor(tile / SHEET_COLUMNS) * step, step, step);
+  }
+  decorate(context, view, tiles);
 }
 
 // One tile's indices, cut out of the sheet.

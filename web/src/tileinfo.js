@@ -9,6 +9,17 @@ export function tileTable() {
   return tiles;
 }
 
+// The tiles whose picture depends on `tiles`: themselves, and the water
+// tiles made from them (from the plain water, or through a mask tile).
+export function affectedTiles(table, tiles) {
+  const all = new Set(tiles);
+  for (const tile of tiles) {
+    if (table[tile].plainWater) for (const t of table) if (t.maskTile !== 0) all.add(t.tile);
+    for (const water of table[tile].maskOf) all.add(water);
+  }
+  return [...all];
+}
+
 // "tile N", then what the tile is: "tile 52: grass, water, mask 208".
 export function describeTile(t) {
   const words = [];
