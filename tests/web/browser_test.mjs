@@ -5,6 +5,7 @@
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
+import http from 'node:http';
 import path from 'node:path';
 import { createRequire } from 'node:module';
 import zlib from 'node:zlib';
@@ -253,8 +254,11 @@ im.convert('LA').save('grey.png')`]);
     };
     const states = [Buffer.from(expected)];
     const step = () => states.push(Buffer.from(expected));
+    // Controls are used from the keyboard: focus one by its name, press Enter or Space.
+    const key = async (name, k = 'Enter') => { await (await named(name)).focus(); await page.keyboard.press(k); };
     await upload('Tile file', 'EDIT.16');
-    await (await named('Pencil')).click();
+    for (const [name, on] of [['Dungeon', false], ['Mirror room', false], ['Remake water', true]]) await setChecked(name, on);
+    await key('Pencil', 'Space');
     await page.keyboard.press('c');
     for (const [zoom, tile, y] of [['2', 40, 5], ['8', 17, 9]]) {
       await page.select('#zoom', zoom);
@@ -272,13 +276,14 @@ im.convert('LA').save('grey.png')`]);
     const box = await (await named('Tile sheet')).boundingBox();
     const press = async (tile, x = 1, y = 1) => page.mouse.click(box.x + ((tile % 16) * 16 + x + 0.5) * 2,
       box.y + (Math.floor(tile / 16) * 16 + y + 0.5) * 2);
-    await (await named('Fill')).click();
+    await key('Picker', 'Space');
+    await press(30, 5, 7);
+    assert.equal(await page.$eval('input[name=colour]:checked', (e) => Number(e.value)), pixel(expected, 30, 7, 5), 'picked');
+    await key('Fill', 'Space');
     await page.keyboard.press('9');
     await press(20);
     for (let y = 0; y < 16; y++) for (let x = 0; x < 8; x++) setPixel(expected, 20, y, x, 9);
     step();
-    // The rest from the keyboard: focus a control, press Enter or Space.
-    const key = async (name, k = 'Enter') => { await (await named(name)).focus(); await page.keyboard.press(k); };
     await key('Select', 'Space');
     const flipped = (tile, horizontally) => {
       const before = Buffer.from(expected);
@@ -305,6 +310,8 @@ im.convert('LA').save('grey.png')`]);
     tile25.copy(expected, 26 * 128);
     step();
     assert.ok((await downloadOf('Download tile file', 'TILES.16')).equals(expected), 'edited bytes');
+    fs.writeFileSync(file('EDITED.16'), expected);
+    assert.ok((await downloadOf('Download BMP', 'EDIT.bmp')).equals(shapesOutput('EDITED.16', [])), 'exported as shown');
 
     await (await named('Tile sheet')).focus();
     for (let i = 0; i < states.length; i++) await page.keyboard.down('Control').then(() => page.keyboard.press('z')).then(() => page.keyboard.up('Control'));
@@ -324,11 +331,27 @@ im.convert('LA').save('grey.png')`]);
     await key('Undo');
     assert.ok((await downloadOf('Download tile file', 'TILES.16')).equals(states[3]), 'restored history');
     await page.select('#zoom', '2');
-    await (await named('Numbers')).click();
     await press(52);
     await page.screenshot({ path: screenshot.replace(/\.png$/, '-editor.png') });
     await key('Discard edits');
     assert.ok((await downloadOf('Download tile file', 'TILES.16')).equals(original), 'discarded');
+  });
+
+  await check('the page works from a static web server too', async () => {
+    const server = http.createServer((request, response) => {
+      const name = path.join(site, path.basename(new URL(request.url, 'http://x').pathname) || 'index.html');
+      fs.readFile(name, (error, data) => { response.writeHead(error ? 404 : 200); response.end(data); });
+    });
+    await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+    const served = await browser.newPage();
+    try {
+      served.on('pageerror', (e) => problems.push(`served page error: ${e.message}`));
+      await served.goto(`http://127.0.0.1:${server.address().port}/`);
+      await served.waitForFunction(() => performance.getEntriesByName('sheet-drawn').length > 0, { timeout: 10000 });
+    } finally {
+      await served.close();
+      server.close();
+    }
   });
 
   // Figures for the README, printed rather than asserted.
