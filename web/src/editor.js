@@ -1,65 +1,140 @@
-// The editor's undo history: every action that changes the stored tiles
-// becomes one step, the bytes it changed with their old and new values. The
-// history is plain data, so it can be kept in the browser's storage.
+// The editor: the tools and buttons that change the stored tiles through the
+// core, each change one step of the undo history. The page hands it its
+// state and the few things it does after an edit.
 import * as core from './core.js';
+import * as history from './history.js';
+import { colourName, modeColours } from './palettes.js';
+import { describeTile } from './tileinfo.js';
 
-// Steps kept; older ones are folded into the base, the file undo returns to.
-export const HISTORY_LIMIT = 1000;
+const $ = (id) => document.getElementById(id);
 
-export function newHistory(base) {
-  return { base, steps: [], position: 0 };
+// The page's hooks: { state, redraw, redrawTiles, edited, select, setStatus, discardEdits, guard }.
+let page = null;
+let state = null;
+
+// Runs an edit of the stored tiles as one history step.
+function act(tiles, change) {
+  history.begin();
+  change();
+  if (history.commit(state.history)) page.edited();
+  page.redrawTiles(tiles);
 }
 
-function difference(before, after) {
-  const offsets = [];
-  for (let i = 0; i < before.length; i++) if (before[i] !== after[i]) offsets.push(i);
-  if (offsets.length === 0) return null;
-  const at = Uint32Array.from(offsets);
-  return { offsets: at, before: Uint8Array.from(at, (i) => before[i]), after: Uint8Array.from(at, (i) => after[i]) };
+function stepHistory(step) {
+  if (!step(state.history)) return;
+  page.edited();
+  page.redraw();
 }
 
-function applyTo(bytes, step, forward) {
-  const values = forward ? step.after : step.before;
-  step.offsets.forEach((offset, i) => { bytes[offset] = values[i]; });
+export function showColours() {
+  const colours = modeColours(core.palette(state.options.cga), state.options.cga);
+  state.colour = Math.min(state.colour, colours.length - 1);
+  $('colours').replaceChildren(...colours.map(([r, g, b], i) => {
+    const label = document.createElement('label');
+    const input = Object.assign(document.createElement('input'), { type: 'radio', name: 'colour', value: i, checked: i === state.colour });
+    input.addEventListener('change', () => { state.colour = i; });
+    const swatch = Object.assign(document.createElement('span'), { className: 'swatch' });
+    swatch.style.background = `rgb(${r}, ${g}, ${b})`;
+    label.append(input, swatch, ` ${i.toString(16)} ${colourName(i, state.options.cga)}`);
+    return label;
+  }));
 }
 
-// Moves the core's tiles one step back or forth.
-function stepped(step, forward) {
-  const bytes = core.tileBuffer();
-  applyTo(bytes, step, forward);
-  core.setTiles(bytes);
-  return step;
+function chooseColour(index) {
+  const input = document.querySelector(`input[name=colour][value="${index}"]`);
+  if (!input) return;
+  input.checked = true;
+  state.colour = index;
 }
 
-let snapshot = null;
-
-// Brackets one action: the bytes before it, then its step once it ends.
-export function begin() {
-  snapshot = snapshot ?? core.tileBuffer();
+// The tool acting on pixel (x, y) of a tile, which is sheet pixel (px, py).
+export function useTool(tile, x, y, px, py) {
+  const { cga } = state.options;
+  if (state.tool === 'picker') chooseColour(core.edit.pixel(tile, y, x, cga));
+  if (state.tool === 'fill') act([tile], () => core.edit.fill(tile, y, x, state.colour, cga));
+  if (state.tool === 'pencil') {
+    history.begin();
+    state.stroke = [px, py];
+    drawTo(px, py);
+  }
 }
 
-export function commit(history) {
-  if (snapshot === null) return null;
-  const step = difference(snapshot, core.tileBuffer());
-  snapshot = null;
-  if (step === null) return null;
-  history.steps.length = history.position;
-  history.steps.push(step);
-  if (history.steps.length > HISTORY_LIMIT) applyTo(history.base, history.steps.shift(), true);
-  history.position = history.steps.length;
-  return step;
+// Extends a pencil stroke in progress to sheet pixel (px, py), with no gaps.
+export function drawTo(px, py) {
+  if (state.stroke === null) return;
+  const { cga } = state.options;
+  const tiles = new Set();
+  for (const [x, y] of line(state.stroke[0], state.stroke[1], px, py)) {
+    const tile = Math.floor(y / core.TILE_SIZE) * core.SHEET_COLUMNS + Math.floor(x / core.TILE_SIZE);
+    core.edit.setPixel(tile, y % core.TILE_SIZE, x % core.TILE_SIZE, state.colour, cga);
+    tiles.add(tile);
+  }
+  state.stroke = [px, py];
+  page.redrawTiles([...tiles]);
 }
 
-export function undo(history) {
-  return history.position > 0 ? stepped(history.steps[--history.position], false) : null;
+export function endStroke() {
+  if (state.stroke === null) return;
+  state.stroke = null;
+  if (history.commit(state.history)) page.edited();
 }
 
-export function redo(history) {
-  return history.position < history.steps.length ? stepped(history.steps[history.position++], true) : null;
+// A press on the sheet: select the tile, then swap or let the tool act.
+export function pressSheet(point) {
+  const from = state.selected;
+  page.select(point.tile);
+  if (state.swapping) {
+    state.swapping = false;
+    $('swap').setAttribute('aria-pressed', 'false');
+    if (from !== null && from !== point.tile) act([from, point.tile], () => core.edit.swap(from, point.tile, state.options.cga));
+    return;
+  }
+  const px = (point.tile % core.SHEET_COLUMNS) * core.TILE_SIZE + point.x;
+  const py = Math.floor(point.tile / core.SHEET_COLUMNS) * core.TILE_SIZE + point.y;
+  useTool(point.tile, point.x, point.y, px, py);
+}
+
+function onSelected(change) {
+  if (state.selected === null) throw new Error('select a tile first: click it on the sheet');
+  change(state.selected);
+}
+
+export function bindEditor(hooks) {
+  page = hooks;
+  state = hooks.state;
+  for (const radio of document.querySelectorAll('input[name=tool]'))
+    radio.addEventListener('change', () => { state.tool = radio.value; });
+  const buttons = {
+    'copy-tile': () => onSelected((tile) => { core.edit.copy(tile, state.options.cga); state.copied = true; }),
+    'paste-tile': () => onSelected((tile) => {
+      if (!state.copied) throw new Error('copy a tile first');
+      act([tile], () => core.edit.paste(tile, state.options.cga));
+    }),
+    'flip-horizontally': () => onSelected((tile) => act([tile], () => core.edit.flip(tile, true, state.options.cga))),
+    'flip-vertically': () => onSelected((tile) => act([tile], () => core.edit.flip(tile, false, state.options.cga))),
+    swap: () => onSelected(() => {
+      state.swapping = !state.swapping;
+      $('swap').setAttribute('aria-pressed', String(state.swapping));
+      page.setStatus(state.swapping ? `click the tile to swap with tile ${state.selected}` : describeTile(state.table[state.selected]));
+    }),
+    undo: () => stepHistory(history.undo),
+    redo: () => stepHistory(history.redo),
+    discard: page.discardEdits,
+  };
+  for (const [id, handler] of Object.entries(buttons)) $(id).addEventListener('click', page.guard(handler));
+  document.addEventListener('keydown', page.guard((event) => {
+    const key = event.key.toLowerCase();
+    if (event.ctrlKey && (key === 'y' || (key === 'z' && event.shiftKey))) stepHistory(history.redo);
+    else if (event.ctrlKey && key === 'z') stepHistory(history.undo);
+    else if (!event.ctrlKey && !event.altKey && /^[0-9a-f]$/.test(key) && event.target.tagName !== 'SELECT') chooseColour(parseInt(key, 16));
+    else return;
+    event.preventDefault();
+  }));
+  window.addEventListener('beforeunload', (event) => { if (state.modified) event.preventDefault(); });
 }
 
 // Sheet pixels from (x0, y0) to (x1, y1), both ends included, with no gaps.
-export function line(x0, y0, x1, y1) {
+function line(x0, y0, x1, y1) {
   const points = [];
   const [dx, dy] = [Math.abs(x1 - x0), -Math.abs(y1 - y0)];
   const [sx, sy] = [x0 < x1 ? 1 : -1, y0 < y1 ? 1 : -1];

@@ -2,11 +2,12 @@
 // change. The C++ core renders, writes, packs and edits; the modules around
 // it draw, read and save files, and keep the history.
 import * as core from './core.js';
-import * as editor from './editor.js';
+import { bindEditor, drawTo, endStroke, pressSheet, showColours, useTool } from './editor.js';
 import { acceptDrops, download, outputName, readFile } from './files.js';
 import { PALETTE_FORMATS, colourName, modeColours } from './palettes.js';
 import { decodePng, encodeIndexedPng, isPng } from './png.js';
 import { drawSheet, drawTileView, drawTiles, fitZoom, sheetPoint, tilePixels, tileViewPoint } from './sheet.js';
+import { newHistory } from './history.js';
 import { clearSession, loadSession, saveSession } from './store.js';
 import { affectedTiles, atlas, describeTile, tileTable } from './tileinfo.js';
 
@@ -113,8 +114,8 @@ function markModified(modified) {
 let saving = Promise.resolve();
 
 function saveEdits() {
-  const { fileName, options: { cga }, history, modified } = state;
-  const session = { fileName, cga, modified, base: history.base, steps: history.steps, position: history.position,
+  const { fileName, fileLength, options: { cga }, history, modified } = state;
+  const session = { fileName, fileLength, cga, modified, base: history.base, steps: history.steps, position: history.position,
     current: core.tileBuffer() };
   saving = saving.then(() => saveSession(session))
     .then(() => { $('editor').dataset.keptSteps = `${session.position} of ${session.steps.length}`; })
@@ -126,7 +127,7 @@ function useTiles(name, bytes, cga) {
   state.fileName = name;
   state.fileLength = bytes.length;
   state.options.cga = cga;
-  state.history = editor.newHistory(core.tileBuffer());
+  state.history = newHistory(core.tileBuffer());
   $('cga').checked = cga;
   showColours();
   markModified(false);
@@ -139,20 +140,6 @@ function edited() {
   markModified(true);
   $('discard').hidden = false;
   saveEdits();
-}
-
-// Runs an edit of the stored tiles as one history step.
-function act(tiles, change) {
-  editor.begin();
-  change();
-  if (editor.commit(state.history)) edited();
-  redrawTiles(tiles);
-}
-
-function stepHistory(step) {
-  if (!step(state.history)) return;
-  edited();
-  redraw();
 }
 
 // ---- loading and packing
@@ -213,6 +200,7 @@ async function restoreEdits() {
   const session = await loadSession();
   if (!session) return false;
   useTiles(session.fileName, session.base, session.cga);
+  state.fileLength = session.fileLength;
   core.setTiles(session.current);
   Object.assign(state.history, { steps: session.steps, position: session.position });
   markModified(session.modified);
@@ -268,113 +256,6 @@ function downloadTiles() {
   saveEdits();
 }
 
-// ---- the editor's tools
-
-function showColours() {
-  const colours = modeColours(core.palette(state.options.cga), state.options.cga);
-  state.colour = Math.min(state.colour, colours.length - 1);
-  $('colours').replaceChildren(...colours.map(([r, g, b], i) => {
-    const label = document.createElement('label');
-    const input = Object.assign(document.createElement('input'), { type: 'radio', name: 'colour', value: i, checked: i === state.colour });
-    input.addEventListener('change', () => { state.colour = i; });
-    const swatch = Object.assign(document.createElement('span'), { className: 'swatch' });
-    swatch.style.background = `rgb(${r}, ${g}, ${b})`;
-    label.append(input, swatch, ` ${i.toString(16)} ${colourName(i, state.options.cga)}`);
-    return label;
-  }));
-}
-
-function chooseColour(index) {
-  const input = document.querySelector(`input[name=colour][value="${index}"]`);
-  if (!input) return;
-  input.checked = true;
-  state.colour = index;
-}
-
-// The tool acting on sheet pixel (px, py) of a tile, as a click or drag gives it.
-function useTool(tile, x, y, px, py) {
-  const { cga } = state.options;
-  if (state.tool === 'picker') chooseColour(core.edit.pixel(tile, y, x, cga));
-  if (state.tool === 'fill') act([tile], () => core.edit.fill(tile, y, x, state.colour, cga));
-  if (state.tool === 'pencil') {
-    editor.begin();
-    state.stroke = [px, py];
-    drawTo(px, py);
-  }
-}
-
-// Extends the pencil stroke to sheet pixel (px, py), with no gaps.
-function drawTo(px, py) {
-  const { cga } = state.options;
-  const tiles = new Set();
-  for (const [x, y] of editor.line(state.stroke[0], state.stroke[1], px, py)) {
-    const tile = Math.floor(y / core.TILE_SIZE) * core.SHEET_COLUMNS + Math.floor(x / core.TILE_SIZE);
-    core.edit.setPixel(tile, y % core.TILE_SIZE, x % core.TILE_SIZE, state.colour, cga);
-    tiles.add(tile);
-  }
-  state.stroke = [px, py];
-  redrawTiles([...tiles]);
-}
-
-function endStroke() {
-  if (state.stroke === null) return;
-  state.stroke = null;
-  if (editor.commit(state.history)) edited();
-}
-
-// A press on the sheet: select the tile, then swap or let the tool act.
-function pressSheet(point) {
-  const from = state.selected;
-  select(point.tile);
-  if (state.swapping) {
-    state.swapping = false;
-    $('swap').setAttribute('aria-pressed', 'false');
-    if (from !== null && from !== point.tile) act([from, point.tile], () => core.edit.swap(from, point.tile, state.options.cga));
-    return;
-  }
-  const px = (point.tile % core.SHEET_COLUMNS) * core.TILE_SIZE + point.x;
-  const py = Math.floor(point.tile / core.SHEET_COLUMNS) * core.TILE_SIZE + point.y;
-  useTool(point.tile, point.x, point.y, px, py);
-  describePixel(point.tile, point);
-}
-
-function onSelected(change) {
-  if (state.selected === null) throw new Error('select a tile first: click it on the sheet');
-  change(state.selected);
-}
-
-function bindEditor() {
-  for (const radio of document.querySelectorAll('input[name=tool]'))
-    radio.addEventListener('change', () => { state.tool = radio.value; });
-  const buttons = {
-    'copy-tile': () => onSelected((tile) => { core.edit.copy(tile, state.options.cga); state.copied = true; }),
-    'paste-tile': () => onSelected((tile) => {
-      if (!state.copied) throw new Error('copy a tile first');
-      act([tile], () => core.edit.paste(tile, state.options.cga));
-    }),
-    'flip-horizontally': () => onSelected((tile) => act([tile], () => core.edit.flip(tile, true, state.options.cga))),
-    'flip-vertically': () => onSelected((tile) => act([tile], () => core.edit.flip(tile, false, state.options.cga))),
-    swap: () => onSelected(() => {
-      state.swapping = !state.swapping;
-      $('swap').setAttribute('aria-pressed', String(state.swapping));
-      setStatus(state.swapping ? `click the tile to swap with tile ${state.selected}` : describeTile(state.table[state.selected]));
-    }),
-    undo: () => stepHistory(editor.undo),
-    redo: () => stepHistory(editor.redo),
-    discard: discardEdits,
-  };
-  for (const [id, handler] of Object.entries(buttons)) $(id).addEventListener('click', guard(handler));
-  document.addEventListener('keydown', guard((event) => {
-    const key = event.key.toLowerCase();
-    if (event.ctrlKey && (key === 'y' || (key === 'z' && event.shiftKey))) stepHistory(editor.redo);
-    else if (event.ctrlKey && key === 'z') stepHistory(editor.undo);
-    else if (!event.ctrlKey && !event.altKey && /^[0-9a-f]$/.test(key) && event.target.tagName !== 'SELECT') chooseColour(parseInt(key, 16));
-    else return;
-    event.preventDefault();
-  }));
-  window.addEventListener('beforeunload', (event) => { if (state.modified) event.preventDefault(); });
-}
-
 // ---- the sheet and the large view
 
 function moveSelection(key) {
@@ -392,14 +273,13 @@ function bindSheet() {
     if (!point) return;
     sheet.setPointerCapture(event.pointerId);
     pressSheet(point);
+    describePixel(point.tile, point);
   }));
   sheet.addEventListener('pointermove', guard((event) => {
     const point = sheetPoint(sheet, event);
     if (!point) return;
     setStatus(describeTile(state.table[point.tile]));
-    if (state.stroke !== null) {
-      drawTo((point.tile % core.SHEET_COLUMNS) * core.TILE_SIZE + point.x, Math.floor(point.tile / core.SHEET_COLUMNS) * core.TILE_SIZE + point.y);
-    }
+    drawTo((point.tile % core.SHEET_COLUMNS) * core.TILE_SIZE + point.x, Math.floor(point.tile / core.SHEET_COLUMNS) * core.TILE_SIZE + point.y);
   }));
   for (const type of ['pointerup', 'pointercancel']) sheet.addEventListener(type, endStroke);
   sheet.addEventListener('keydown', guard((event) => { if (moveSelection(event.key)) event.preventDefault(); }));
@@ -422,7 +302,7 @@ function bindSheet() {
     const p = viewPixel(event);
     if (!p) return;
     describePixel(p.tile, p);
-    if (state.stroke !== null) drawTo(p.px, p.py);
+    drawTo(p.px, p.py);
   }));
   for (const type of ['pointerup', 'pointercancel']) view.addEventListener(type, endStroke);
 }
@@ -445,7 +325,7 @@ function bindFiles() {
   }));
   picked($('tile-file'), loadTileFile);
   picked($('edited-sheet'), packSheet);
-  acceptDrops(document.body, guard(dropped));
+  acceptDrops(window, guard(dropped));
   $('download-bmp').addEventListener('click', guard(() => download(core.bitmapFile(state.options.cga), `${baseName()}.bmp`, 'image/bmp')));
   $('download-png').addEventListener('click', guard(downloadPng));
   $('download-palette').addEventListener('click', guard(downloadPalette));
@@ -460,7 +340,7 @@ async function start() {
   state.table = tileTable();
   bindOptions();
   bindSheet();
-  bindEditor();
+  bindEditor({ state, redraw, redrawTiles, edited, select, setStatus, discardEdits, guard });
   bindFiles();
   const sample = core.sampleTiles();
   if (!(await restoreEdits().catch(() => false))) {
