@@ -13,7 +13,9 @@
 #include <cstring>
 
 #define QELEGA_AVX2 __attribute__((target("avx2")))
-#define QELEGA_SSE41 __attribute__((target("sse4.1")))
+// The cell search uses SSE4.1 instructions, compiled with VEX forms, which
+// save a copy before nearly every operation.
+#define QELEGA_SSE41 __attribute__((target("avx2")))
 
 namespace bitmap_search {
 
@@ -143,11 +145,13 @@ struct alignas(8) group {
     uint8_t blue[8], green[8], red[8], index[8];
 };
 
-// A fine cell's word: 0 until filled, then its first group in bits 0-21 and
-// their count in bits 22-29, or bit 31 alone when the groups ran out, and
-// its coarse cell's list is searched instead.
+// A fine cell's first group is kept with the cell, so that one access finds
+// it; further groups (a cell with more than eight candidates) come from a
+// shared pool. A fine cell's word: 0 until filled, then its count of groups
+// in bits 22-29 and where the further ones start in bits 0-21, or bit 31
+// alone when the pool ran out, and its coarse cell's list is searched instead.
 constexpr uint32_t first_mask = (1u << 22) - 1, wide = 1u << 31;
-constexpr uint32_t group_limit = 36864;  // 1.125 MiB, room for every cell and more
+constexpr uint32_t group_limit = 8192;  // 256 KiB of further groups
 
 // A coarse cell's candidates, in index order, with their channels beside
 // them for the SIMD pruning; padded to a multiple of eight with the last.
@@ -157,8 +161,8 @@ struct coarse_list {
 
 }  // namespace
 
-// Memory: 128 KiB of cell words, 512 KiB of coarse lists, 1.125 MiB of
-// groups; about 1.8 MiB a call.
+// Memory: 128 KiB of cell words, 1 MiB of first groups, 512 KiB of coarse
+// lists and 256 KiB of further groups; about 1.9 MiB a call.
 struct cell_table {
     const palette_entry *palette;
     int entries, distinct_count;
@@ -166,6 +170,7 @@ struct cell_table {
     uint32_t fine[fine_cells];
     uint16_t coarse_count[coarse_cells];  // 0 until filled
     coarse_list coarse[coarse_cells];
+    group *first;  // one a fine cell
     group *groups;
     uint32_t groups_used;
 };
@@ -329,14 +334,15 @@ QELEGA_SSE41 uint32_t fill(cell_table &t, int cell)
     const int coarse = coarse_of(cell);
     const corner lo = corner_of(cell, fine_bits);
     const coarse_list &candidates = coarse_of_table(t, coarse);  // fills the count too
-    uint8_t list[256];
+    uint8_t list[256] = {};
     int n = prune_fine(candidates, t.coarse_count[coarse], lo, list);
     if (n > 1 && n <= 32) n = drop_dominated(t.palette, list, n, lo, fine_span);
     const auto needed = static_cast<uint32_t>(n + 7) / 8;
-    if (group_limit - t.groups_used < needed) return t.fine[cell] = wide;
-    put_groups(t.palette, list, n, t.groups + t.groups_used);
+    if (group_limit - t.groups_used < needed - 1) return t.fine[cell] = wide;
+    put_groups(t.palette, list, n < 8 ? n : 8, t.first + cell);
+    if (n > 8) put_groups(t.palette, list + 8, n - 8, t.groups + t.groups_used);
     t.fine[cell] = needed << 22 | t.groups_used;
-    t.groups_used += needed;
+    t.groups_used += needed - 1;
     return t.fine[cell];
 }
 
@@ -350,31 +356,33 @@ uint8_t scan(const palette_entry *palette, const uint8_t *list, int n, const pal
     return static_cast<uint8_t>(best);
 }
 
-uint8_t scan_groups(const palette_entry *palette, const group *groups, uint32_t n,
-                    const palette_entry &c)
+uint8_t scan_groups(const palette_entry *palette, const group &first, const group *further,
+                    uint32_t n, const palette_entry &c)
 {
-    uint8_t best = groups[0].index[0];
+    uint8_t best = first.index[0];
     for (uint32_t k = 0; k < n; ++k) {
-        const uint8_t found = scan(palette, groups[k].index, 8, c);
+        const uint8_t found = scan(palette, (k == 0 ? first : further[k - 1]).index, 8, c);
         if (key(distance(palette[found], c), found) < key(distance(palette[best], c), best))
             best = found;
     }
     return best;
 }
 
-QELEGA_SSE41 uint8_t search_groups(const cell_table &t, const group *groups, uint32_t n,
-                                   const palette_entry &c)
+// The first group, then n - 1 further ones.
+QELEGA_SSE41 uint8_t search_groups(const cell_table &t, const group &first, const group *further,
+                                   uint32_t n, const palette_entry &c)
 {
     const __m128i b = _mm_set1_epi16(c.blue), g = _mm_set1_epi16(c.green),
                   r = _mm_set1_epi16(c.red);
     uint32_t best = UINT32_MAX;
     for (uint32_t k = 0; k < n; ++k) {
-        const group &x = groups[k];
+        const group &x = k == 0 ? first : further[k - 1];
         const __m128i d =
             _mm_adds_epu16(_mm_adds_epu16(square8(b, x.blue), square8(g, x.green)), square8(r, x.red));
         // The lowest distance, at the lowest lane that has it.
         const auto m = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_minpos_epu16(d)));
-        if ((m & 0xFFFF) == 0xFFFF) return scan_groups(t.palette, groups, n, c);
+        if ((m & 0xFFFF) == 0xFFFF) return scan_groups(t.palette, first, further, n, c);
+        if (n == 1) return x.index[m >> 16 & 7];  // nearly every cell
         const uint32_t found = key(static_cast<int>(m & 0xFFFF), x.index[m >> 16 & 7]);
         best = found < best ? found : best;
     }
@@ -383,17 +391,20 @@ QELEGA_SSE41 uint8_t search_groups(const cell_table &t, const group *groups, uin
 
 }  // namespace
 
-bool cells_available() { return __builtin_cpu_supports("sse4.1"); }
+bool cells_available() { return __builtin_cpu_supports("avx2"); }
 
 cell_table *make_cell_table(const palette_entry *palette, int entries)
 {
     auto *t = static_cast<cell_table *>(std::malloc(sizeof(cell_table)));
+    group *first = static_cast<group *>(std::malloc(sizeof(group) * fine_cells));
     group *groups = static_cast<group *>(std::malloc(sizeof(group) * group_limit));
-    if (t == nullptr || groups == nullptr) {
+    if (t == nullptr || first == nullptr || groups == nullptr) {
         std::free(t);
+        std::free(first);
         std::free(groups);
         return nullptr;
     }
+    t->first = first;
     t->palette = palette;
     t->entries = entries;
     t->distinct_count = 0;
@@ -421,7 +432,7 @@ QELEGA_SSE41 void cells_nearest(cell_table *t, const uint8_t *colours, size_t st
         uint32_t word = t->fine[cell];
         if (word == 0) word = fill(*t, cell);
         if (word != wide) {
-            out[i] = search_groups(*t, t->groups + (word & first_mask), word >> 22, c);
+            out[i] = search_groups(*t, t->first[cell], t->groups + (word & first_mask), word >> 22, c);
         } else {
             const int coarse = coarse_of(cell);
             out[i] = scan(t->palette, t->coarse[coarse].index, t->coarse_count[coarse], c);
@@ -431,7 +442,7 @@ QELEGA_SSE41 void cells_nearest(cell_table *t, const uint8_t *colours, size_t st
 
 void free_cell_table(cell_table *table)
 {
-    if (table != nullptr) std::free(table->groups);
+    if (table != nullptr) std::free(table->first), std::free(table->groups);
     std::free(table);
 }
 
