@@ -108,6 +108,52 @@ int read_rows_in(FILE *stream, const bitmap_header *header, uint8_t *pixels, uin
     return 0;
 }
 
+// Whether the stream still holds `bytes` bytes; streams that cannot seek
+// say no. The position is put back as it was.
+bool holds(FILE *stream, uint64_t bytes)
+{
+    const long here = std::ftell(stream);
+    if (here < 0 || std::fseek(stream, 0, SEEK_END) != 0) return false;
+    const long end = std::ftell(stream);
+    return std::fseek(stream, here, SEEK_SET) == 0 && end >= here &&
+           static_cast<uint64_t>(end - here) >= bytes;
+}
+
+// Swaps the first of `count` rows with the last, and so on inwards.
+void turn_upside_down(uint8_t *rows, size_t row_bytes, uint32_t count)
+{
+    uint8_t piece[4096];
+    for (uint32_t a = 0, b = count - 1; a < b; ++a, --b)
+        for (size_t at = 0; at < row_bytes; at += sizeof piece) {
+            const size_t n = row_bytes - at < sizeof piece ? row_bytes - at : sizeof piece;
+            uint8_t *top = rows + row_bytes * a + at, *bottom = rows + row_bytes * b + at;
+            std::memcpy(piece, top, n);
+            std::memcpy(top, bottom, n);
+            std::memcpy(bottom, piece, n);
+        }
+}
+
+// Rows stored as they are kept (8 bits and more, no padding) are read
+// straight into their places, a chunk at a time, each chunk then turned
+// upside down while it is still in the cache: this saves copying every row
+// once more. Only when all the rows are known to be there, as a short read
+// would leave part of a row in the caller's buffer.
+int read_rows_in_place(FILE *stream, const bitmap_header *header, uint8_t *pixels,
+                       size_t row_bytes, uint32_t block_rows)
+{
+    for (uint32_t left = header->height; left > 0;) {
+        const uint32_t rows = left < block_rows ? left : block_rows;
+        uint8_t *first = pixels + row_bytes * (left - rows);
+        if (std::fread(first, 1, row_bytes * rows, stream) != row_bytes * rows) {
+            std::printf("error: read_bitmap() - can't read bitmap data\n");
+            return -1;
+        }
+        turn_upside_down(first, row_bytes, rows);
+        left -= rows;
+    }
+    return 0;
+}
+
 // Stored rows come bottom row first, as many whole ones a read as fit in a
 // chunk; one at a time when the chunk cannot be had.
 int read_rows(FILE *stream, const bitmap_header *header, uint8_t *pixels)
@@ -118,6 +164,10 @@ int read_rows(FILE *stream, const bitmap_header *header, uint8_t *pixels)
     const size_t fit = chunk_bytes / stored_bytes;
     uint32_t block_rows = fit < header->height ? static_cast<uint32_t>(fit) : header->height;
     if (block_rows == 0 || bitmap_paths::forced.one_row_reads) block_rows = 1;
+    const bool as_kept = header->bit_count >= 8 &&
+                         stored_bytes == size_t{header->width} * buffer_pixel_bytes(header->bit_count);
+    if (as_kept && block_rows > 1 && holds(stream, uint64_t{stored_bytes} * header->height))
+        return read_rows_in_place(stream, header, pixels, stored_bytes, block_rows);
     auto *block = static_cast<uint8_t *>(std::malloc(stored_bytes * block_rows));
     if (block == nullptr && block_rows > 1)
         block = static_cast<uint8_t *>(std::malloc(stored_bytes)), block_rows = 1;
