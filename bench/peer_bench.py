@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """The converter beside Pillow on a 2048 x 2048 plasma of our own making:
 24-bit to the 16 EGA colours and to a 256-colour palette (Pillow's own
-median cut of the picture), both timed in the same run, best of RUNS, one
-thread. Prints each time, their ratio, and the share of Pillow's pixels
+median cut of the picture), both timed in the same run, best of RUNS in
+each of three rounds, one thread. Prints each time, their ratio, and the share of Pillow's pixels
 whose colour is not the nearest (ours are checked against ours, which the
 tests hold to find_nearest_color).
 
@@ -19,6 +19,7 @@ import numpy as np
 from PIL import Image
 
 SIDE = 2048
+ROUNDS = 3
 # The 16 EGA colours, as the tile sheet uses them.
 EGA = [(0, 0, 0), (0, 0, 170), (0, 170, 0), (0, 170, 170), (170, 0, 0), (170, 0, 170),
        (170, 85, 0), (170, 170, 170), (85, 85, 85), (85, 85, 255), (85, 255, 85), (85, 255, 255),
@@ -47,7 +48,7 @@ def plasma(seed=7):
                 x = np.arange(n)[xs][None, :] + h
                 f[ys, xs] = (p[y - h, x] + p[y + h, x] + p[y, x - h] + p[y, x + h]) / 4 + \
                     rng.uniform(-scale, scale, (y.shape[0], x.shape[1]))
-            step, scale = h, scale / 1.4
+            step, scale = h, scale / 1.25
         channels.append(np.clip(f[:SIDE, :SIDE], 0, 255))
     return np.stack(channels, axis=2).round().astype(np.uint8)
 
@@ -78,7 +79,7 @@ def main():
     rgb = plasma()
     picture = Image.fromarray(rgb, "RGB")
     colours = len(np.unique(rgb.reshape(-1, 3) @ np.array([65536, 256, 1])))
-    print(f"plasma {SIDE} x {SIDE}, {colours} colours, best of {runs}")
+    print(f"plasma {SIDE} x {SIDE}, {colours} colours, best of {ROUNDS} x {runs}")
     median_cut = picture.quantize(256, dither=Image.Dither.NONE).getpalette()[:768]
     with tempfile.TemporaryDirectory() as work:
         picture.save(os.path.join(work, "plasma.bmp"))
@@ -86,16 +87,20 @@ def main():
                               ("256 colours", [tuple(median_cut[i:i + 3]) for i in range(0, 768, 3)])):
             swatch = palette_image(colours)
             swatch.save(os.path.join(work, "palette.bmp"))
-            ours_ms = float(subprocess.run(
-                [peer, os.path.join(work, "plasma.bmp"), os.path.join(work, "palette.bmp"),
-                 str(len(colours)), os.path.join(work, "ours.bmp"), str(runs)],
-                check=True, capture_output=True, text=True).stdout)
             pillow = None
 
             def remap():
                 nonlocal pillow
                 pillow = picture.quantize(palette=swatch, dither=Image.Dither.NONE)
-            pillow_ms = best_of(runs, remap)
+            # Rounds of each in turn, so that a busy moment of a shared
+            # machine does not fall on one of them alone.
+            ours_ms = pillow_ms = float("inf")
+            for _ in range(ROUNDS):
+                ours_ms = min(ours_ms, float(subprocess.run(
+                    [peer, os.path.join(work, "plasma.bmp"), os.path.join(work, "palette.bmp"),
+                     str(len(colours)), os.path.join(work, "ours.bmp"), str(runs)],
+                    check=True, capture_output=True, text=True).stdout))
+                pillow_ms = min(pillow_ms, best_of(runs, remap))
             table = np.array(colours, dtype=np.uint8)
             ours = np.array(Image.open(os.path.join(work, "ours.bmp")))
             theirs = np.minimum(np.array(pillow), len(colours) - 1)
