@@ -15,6 +15,7 @@
 #include "paths.h"
 
 using namespace bitmap_layout;
+using bitmap_search::distance;
 using bitmap_search::far_axis;
 using bitmap_search::near_axis;
 using search_path = bitmap_paths::search;
@@ -29,12 +30,6 @@ constexpr palette_entry black_and_white[2] = {
 
 // Above the largest distance that channels of 0 to 255 can give, 3 x 255 x 255.
 constexpr int no_distance = 0x30000;
-
-int distance(const palette_entry &entry, int red, int green, int blue)
-{
-    const int b = entry.blue - blue, g = entry.green - green, r = entry.red - red;
-    return b * b + g * g + r * r;
-}
 
 // 8-bit channels to the 5 bits of a 16-bit pixel and back; the expansion
 // repeats the top bits, so 0 stays 0 and 31 becomes 255.
@@ -199,12 +194,7 @@ private:
 bool nearest_search::init(const palette_entry *palette, int count)
 {
     palette_ = palette;
-    for (int i = 0; i < count; ++i) {
-        bool repeated = false;
-        for (int j = 0; j < distinct_count_ && !repeated; ++j)
-            repeated = key_of(palette[distinct_[j]]) == key_of(palette[i]);
-        if (!repeated) distinct_[distinct_count_++] = static_cast<uint8_t>(i);
-    }
+    distinct_count_ = bitmap_search::distinct_entries(palette, count, distinct_);
     const size_t ends = sizeof(uint32_t) * cells, keys = sizeof(uint32_t) * slots;
     auto *memory = static_cast<uint8_t *>(
         std::malloc(2 * ends + keys + slots + size_t{cells} * distinct_count_));

@@ -16,6 +16,26 @@
 
 namespace bitmap_search {
 
+inline int distance(const palette_entry &e, int red, int green, int blue)
+{
+    const int b = e.blue - blue, g = e.green - green, r = e.red - red;
+    return b * b + g * g + r * r;
+}
+
+// The first index of each colour of the palette, in index order, into
+// `out`; their count. Only the first of equal entries can be nearest.
+inline int distinct_entries(const palette_entry *palette, int count, uint8_t *out)
+{
+    int n = 0;
+    for (int i = 0; i < count; ++i) {
+        bool repeated = false;
+        for (int j = 0; j < n && !repeated; ++j)
+            repeated = distance(palette[out[j]], palette[i].red, palette[i].green, palette[i].blue) == 0;
+        if (!repeated) out[n++] = static_cast<uint8_t>(i);
+    }
+    return n;
+}
+
 // Squared distance along one channel from v to the nearest and to the
 // farthest value of [lo, lo + span].
 inline int near_axis(int v, int lo, int span)
@@ -39,7 +59,7 @@ bool brute_available();
 void brute_nearest(const uint8_t *colours, size_t stride, size_t count,
                    const palette_entry *palette, int entries, uint8_t *out);
 
-// SSE4.1: a table of colour cells, each with the few entries that can be
+// AVX2: a table of colour cells, each with the few entries that can be
 // nearest inside it. Null when memory runs out.
 struct cell_table;
 bool cells_available();

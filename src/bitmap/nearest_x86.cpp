@@ -1,8 +1,8 @@
-// Nearest-colour searches for x86 processors, picked at run time so that one
-// binary runs on any of them: an AVX2 brute force for small palettes and, for
-// larger ones, a table of colour cells searched with SSE4.1. Distances are
-// saturated 16-bit lanes, exact below 65535; a colour whose best lane
-// saturates is searched again with full distances.
+// Nearest-colour searches for x86 processors with AVX2, picked at run time
+// so that one binary runs on any of them: a brute force for small palettes
+// and, for larger ones, a table of colour cells searched eight entries at a
+// time. Distances are saturated 16-bit lanes, exact below 65535; a colour
+// whose best lane saturates is searched again with full distances.
 #include "nearest.h"
 
 #if QELEGA_X86_SEARCH
@@ -12,10 +12,9 @@
 #include <cstdlib>
 #include <cstring>
 
+// The cell search uses 128-bit SSE4.1 instructions, but compiled for AVX2
+// their VEX forms save a copy before nearly every one.
 #define QELEGA_AVX2 __attribute__((target("avx2")))
-// The cell search uses SSE4.1 instructions, compiled with VEX forms, which
-// save a copy before nearly every operation.
-#define QELEGA_SSE41 __attribute__((target("avx2")))
 
 namespace bitmap_search {
 
@@ -23,8 +22,7 @@ namespace {
 
 int distance(const palette_entry &e, const palette_entry &c)
 {
-    const int b = e.blue - c.blue, g = e.green - c.green, r = e.red - c.red;
-    return b * b + g * g + r * r;
+    return bitmap_search::distance(e, c.red, c.green, c.blue);
 }
 
 // Distance and index as one key: the smallest is the nearest entry with the
@@ -49,7 +47,7 @@ QELEGA_AVX2 __m256i square16(__m256i a, __m256i b)
 }
 
 // Eight channel bytes widened, minus the colour's channel, squared.
-QELEGA_SSE41 __m128i square8(__m128i channel, const uint8_t *bytes)
+QELEGA_AVX2 __m128i square8(__m128i channel, const uint8_t *bytes)
 {
     const __m128i d = _mm_sub_epi16(
         channel, _mm_cvtepu8_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(bytes))));
@@ -175,6 +173,9 @@ struct cell_table {
     uint32_t groups_used;
 };
 
+static_assert(sizeof(cell_table) + sizeof(group) * (fine_cells + group_limit) < (2u << 20),
+              "a call's cell table stays under 2 MiB");
+
 namespace {
 
 struct corner {
@@ -263,20 +264,20 @@ const coarse_list &coarse_of_table(cell_table &t, int coarse)
 }
 
 // Eight channel bytes widened to 16-bit lanes.
-QELEGA_SSE41 __m128i widen(const uint8_t *bytes)
+QELEGA_AVX2 __m128i widen(const uint8_t *bytes)
 {
     return _mm_cvtepu8_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(bytes)));
 }
 
 // Squared distance along one axis from eight values to the farthest and to
 // the nearest point of [lo, hi].
-QELEGA_SSE41 __m128i far8(__m128i v, __m128i lo, __m128i hi)
+QELEGA_AVX2 __m128i far8(__m128i v, __m128i lo, __m128i hi)
 {
     const __m128i d = _mm_max_epi16(_mm_sub_epi16(v, lo), _mm_sub_epi16(hi, v));
     return _mm_mullo_epi16(d, d);
 }
 
-QELEGA_SSE41 __m128i near8(__m128i v, __m128i lo, __m128i hi)
+QELEGA_AVX2 __m128i near8(__m128i v, __m128i lo, __m128i hi)
 {
     const __m128i d = _mm_max_epi16(_mm_max_epi16(_mm_sub_epi16(lo, v), _mm_sub_epi16(v, hi)),
                                     _mm_setzero_si128());
@@ -286,7 +287,7 @@ QELEGA_SSE41 __m128i near8(__m128i v, __m128i lo, __m128i hi)
 // prune() over a coarse list for a fine cell, eight entries at a time.
 // Sums saturate: the limit is then exact or 65535, and a limit of 65535
 // keeps every entry, which is never wrong, only slower.
-QELEGA_SSE41 int prune_fine(const coarse_list &l, int n, const corner &c, uint8_t *kept)
+QELEGA_AVX2 int prune_fine(const coarse_list &l, int n, const corner &c, uint8_t *kept)
 {
     const __m128i lo[3] = {_mm_set1_epi16(short(c.blue)), _mm_set1_epi16(short(c.green)),
                            _mm_set1_epi16(short(c.red))};
@@ -329,7 +330,7 @@ void put_groups(const palette_entry *palette, const uint8_t *list, int n, group 
     }
 }
 
-QELEGA_SSE41 uint32_t fill(cell_table &t, int cell)
+QELEGA_AVX2 uint32_t fill(cell_table &t, int cell)
 {
     const int coarse = coarse_of(cell);
     const corner lo = corner_of(cell, fine_bits);
@@ -369,7 +370,7 @@ uint8_t scan_groups(const palette_entry *palette, const group &first, const grou
 }
 
 // The first group, then n - 1 further ones.
-QELEGA_SSE41 uint8_t search_groups(const cell_table &t, const group &first, const group *further,
+QELEGA_AVX2 uint8_t search_groups(const cell_table &t, const group &first, const group *further,
                                    uint32_t n, const palette_entry &c)
 {
     const __m128i b = _mm_set1_epi16(c.blue), g = _mm_set1_epi16(c.green),
@@ -407,13 +408,7 @@ cell_table *make_cell_table(const palette_entry *palette, int entries)
     t->first = first;
     t->palette = palette;
     t->entries = entries;
-    t->distinct_count = 0;
-    for (int i = 0; i < entries; ++i) {
-        bool repeated = false;
-        for (int j = 0; j < t->distinct_count && !repeated; ++j)
-            repeated = distance(palette[t->distinct[j]], palette[i]) == 0;
-        if (!repeated) t->distinct[t->distinct_count++] = static_cast<uint8_t>(i);
-    }
+    t->distinct_count = distinct_entries(palette, entries, t->distinct);
     std::memset(t->fine, 0, sizeof t->fine);
     std::memset(t->coarse_count, 0, sizeof t->coarse_count);
     t->groups = groups;
@@ -421,7 +416,7 @@ cell_table *make_cell_table(const palette_entry *palette, int entries)
     return t;
 }
 
-QELEGA_SSE41 void cells_nearest(cell_table *t, const uint8_t *colours, size_t stride,
+QELEGA_AVX2 void cells_nearest(cell_table *t, const uint8_t *colours, size_t stride,
                                 size_t count, uint8_t *out)
 {
     for (size_t i = 0; i < count; ++i, colours += stride) {
