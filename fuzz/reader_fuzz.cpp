@@ -2,7 +2,8 @@
 // bits 0-1 at 0 read_bitmap reads the header and allocates; with bit 1 set it
 // is handed the record as the bytes state it, never checked; with only bit 0
 // the header is read first and buffers of exactly the size it states handed
-// in. Bit 2 skips the palette. On success the buffers must reach as far as
+// in. Bit 2 skips the palette. Bit 3 reads one row a call and bit 4 unpacks
+// with the table code alone, the paths the library keeps beside its own. On success the buffers must reach as far as
 // the record says (ASan watches the reads) and 1- and 4-bit pixels must be
 // indices; on any path the caller frees what it holds and LeakSanitizer finds
 // anything else left allocated.
@@ -11,6 +12,7 @@
 
 #include "bitmap.h"
 #include "layout.h"
+#include "paths.h"
 
 using namespace bitmap_layout;
 
@@ -18,6 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size < 2) return 0;
     const unsigned option = data[--size];
+    bitmap_paths::forced.one_row_reads = (option & 8) != 0;
+    bitmap_paths::forced.portable_unpack = (option & 16) != 0;
     // Readable claims above 1 MiB take the paths that smaller ones take, at a
     // hundred times the cost under ASan.
     const uint32_t width = size >= header_bytes ? get_le32(data + 18, nullptr) : 0;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "bitmap.h"
+#include "paths.h"
 #include "test_support.h"
 
 namespace {
@@ -134,33 +135,43 @@ uint8_t plain_nearest(const uint8_t *bgr, const palette &p)
     return uint8_t(std::min_element(d, d + p.size()) - d);
 }
 
-// Enough pixels that the library uses its own search wherever it would, and
-// enough colours that answers share slots of its table. 16-bit pictures hold
-// every colour twice, the second time with bit 15 set; others put channels on
-// cell edges or anywhere, often repeating the pixel before.
-TEST(converter, nearest_colour_matches_the_plain_search)
+// Each search against the plain one, with enough pixels that the library
+// uses its own wherever it would, and enough colours that answers share
+// slots of the cached search's table. 16-bit pictures hold every colour
+// twice, the second time with bit 15 set; others put channels on the edges
+// of the 8- and 16-wide cells or anywhere, often repeating the pixel before.
+// Palettes: anywhere; few levels (repeats and ties); huddled in the middle,
+// which leaves most cells far from all; huddled by white, so that dark
+// colours are beyond 16-bit distances from every entry.
+TEST(converter, every_search_matches_the_plain_one)
 {
+    using bitmap_paths::search;
     std::mt19937 rng(1234);
-    const auto channel = [&rng] { return uint8_t(rng() & 1 ? rng() : rng() % 16 * 16 + 15 * (rng() & 1)); };
+    const auto channel = [&rng] { return uint8_t(rng() & 1 ? rng() : rng() % 32 * 8 + 7 * (rng() & 1)); };
+    const auto entry_channel = [&](int kind) {
+        const uint8_t from[] = {channel(), uint8_t(rng() % 4 * 85), uint8_t(120 + rng() % 9), uint8_t(200 + rng() % 56)};
+        return from[kind];
+    };
     EXPECT_EQ(find_nearest_color(9, 9, 9, nullptr, 0), 0);
-    for (int from : {8, 16, 24, 32})
-        for (int to : {1, 4, 8})
-            for (int kind = 0; kind < 3; ++kind) {
-                SCOPED_TRACE(testing::Message() << from << " -> " << to << " kind " << kind);
-                // Few levels give repeats and ties; huddled entries leave most cells far from all.
-                palette sp(256), dp(size_t{1} << to);
-                for (palette *p : {&sp, &dp})
-                    for (palette_entry &e : *p)
-                        for (uint8_t *c : {&e.blue, &e.green, &e.red})
-                            *c = kind ? uint8_t(kind == 1 ? rng() % 4 * 85 : 120 + rng() % 9) : channel();
-                bytes plain(from == 16 ? 65536 : 16384), in(plain.size() * from / 8);
-                for (size_t i = 0; i < in.size(); ++i)
-                    in[i] = from == 16 ? uint8_t((i / 4 | i / 2 % 2 << 15) >> i % 2 * 8)
-                            : i >= 4 && rng() % 2 ? in[i - from / 8] : channel();
-                const bytes bgr = convert(from, sp.data(), in, 24, nullptr);
-                for (size_t i = 0; i < plain.size(); ++i) plain[i] = plain_nearest(&bgr[3 * i], dp);
-                EXPECT_EQ(convert(from, sp.data(), in, to, dp.data()), plain);
-            }
+    for (search path : {search::automatic, search::cached, search::brute, search::cells})
+        for (int from : {8, 16, 24, 32})
+            for (int to : {1, 4, 8})
+                for (int kind = 0; kind < 4; ++kind) {
+                    SCOPED_TRACE(testing::Message() << "search " << int(path) << ", " << from << " -> " << to << " kind " << kind);
+                    palette sp(256), dp(size_t{1} << to);
+                    for (palette *p : {&sp, &dp})
+                        for (palette_entry &e : *p)
+                            for (uint8_t *c : {&e.blue, &e.green, &e.red}) *c = entry_channel(p == &sp ? 0 : kind);
+                    bytes plain(from == 16 ? 65536 : 16384), in(plain.size() * from / 8);
+                    for (size_t i = 0; i < in.size(); ++i)
+                        in[i] = from == 16 ? uint8_t((i / 4 | i / 2 % 2 << 15) >> i % 2 * 8)
+                                : i >= 4 && rng() % 2 ? in[i - from / 8] : channel();
+                    const bytes bgr = convert(from, sp.data(), in, 24, nullptr);
+                    for (size_t i = 0; i < plain.size(); ++i) plain[i] = plain_nearest(&bgr[3 * i], dp);
+                    bitmap_paths::forced.nearest = path;
+                    EXPECT_EQ(convert(from, sp.data(), in, to, dp.data()), plain);
+                    bitmap_paths::forced.nearest = search::automatic;
+                }
     // (15, 15, 15) is as near to entry 4 as to 7, on either side of its cell's corner.
     palette corner(16, palette_entry{255, 255, 255, 0});
     corner[4] = {30, 30, 30, 0}, corner[7] = {0, 0, 0, 0};

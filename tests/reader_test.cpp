@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "bitmap.h"
+#include "paths.h"
 
 namespace {
 
@@ -169,6 +170,46 @@ TEST(read_bitmap, file_cut_anywhere_keeps_the_rows_read_so_far)
     EXPECT_EQ(read_all(file, header).first, outcome(-1, header_line));
     file[0] = 'b', file[1] = 'M';
     EXPECT_EQ(read_all(file, header).first, outcome(-1, header_line));
+}
+
+// Many rows a read against one a read, and SIMD unpacking against the
+// tables, on files cut at and next to every row boundary: the same result,
+// lines, buffers and stream position. Rows of about 4100 bytes at every bit
+// count make 31 rows a chunk, so 70 rows take three reads, the last one
+// short. Odd widths end 1- and 4-bit rows in part of a SIMD group and pad
+// 24-bit rows; rows without padding are read in place when whole.
+TEST(read_bitmap, chunked_reads_and_simd_unpacking_match_the_plain_loop)
+{
+    const std::pair<int, uint32_t> widths[] = {{1, 32771}, {4, 8195}, {8, 4100}, {16, 2050}, {24, 1366}, {32, 1025}};
+    for (const auto &[bit_count, width] : widths) {
+        bitmap_header header;
+        ASSERT_EQ(init_bitmap_header(&header, width, 70, uint16_t(bit_count)), 0);
+        const size_t size = size_t{width} * 70 * ((bit_count + 7) / 8);
+        const bytes file = file_of(header, test_pixels(1024), test_pixels(size).data());
+        const size_t data = header.data_offset, row = (file.size() - data) / 70;
+        // What one configuration leaves: the outcome, both buffers, the position.
+        const auto read_with = [&](const bytes &cut, bool one_row, bool portable) {
+            bitmap_paths::forced.one_row_reads = one_row, bitmap_paths::forced.portable_unpack = portable;
+            bytes colours(1024, 0xEE), pixels(size, 0xEE);
+            auto *palette_at = reinterpret_cast<palette_entry *>(colours.data());
+            uint8_t *pixels_at = pixels.data();
+            const auto stream = stream_of(cut);
+            bitmap_header h;
+            testing::internal::CaptureStdout();
+            const int result = read_bitmap(stream.get(), &h, &palette_at, &pixels_at, 0);
+            const std::string said = testing::internal::GetCapturedStdout();
+            bitmap_paths::forced = {};
+            return std::tuple(result, said, colours, pixels, std::ftell(stream.get()));
+        };
+        for (size_t rows = 0; rows <= 70; ++rows)
+            for (size_t end : {data + rows * row - 1, data + rows * row, data + rows * row + 1}) {
+                const bytes cut(file.begin(), file.begin() + std::min(end, file.size()));
+                SCOPED_TRACE(testing::Message() << bit_count << " bits, cut at " << cut.size());
+                const auto plain = read_with(cut, true, true);
+                EXPECT_EQ(read_with(cut, false, false), plain);
+                EXPECT_EQ(read_with(cut, true, false), plain) << "SIMD unpacking";
+            }
+    }
 }
 
 // At the 256 MiB limit a claim costs one allocation, which stays the caller's

@@ -1,20 +1,24 @@
 // Pixel format converter: rewrites a whole picture from one bit count and
 // palette to another, in the buffer layout that the reader fills and the
 // writer takes. Direct colour to indexed does not search the whole palette for
-// every pixel: a per-call search, narrowed by colour cell, gives the answers
-// of find_nearest_color at a fraction of the cost.
-#include <algorithm>
+// every pixel: it picks, by palette size and processor, a search that gives
+// the answers of find_nearest_color at a fraction of the cost. No C++ runtime
+// is needed: memory comes from malloc, and nothing throws.
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <new>
-#include <vector>
 
 #include "bitmap.h"
 #include "layout.h"
+#include "nearest.h"
+#include "paths.h"
 
 using namespace bitmap_layout;
+using bitmap_search::distance;
+using bitmap_search::far_axis;
+using bitmap_search::near_axis;
+using search_path = bitmap_paths::search;
 
 namespace {
 
@@ -26,12 +30,6 @@ constexpr palette_entry black_and_white[2] = {
 
 // Above the largest distance that channels of 0 to 255 can give, 3 x 255 x 255.
 constexpr int no_distance = 0x30000;
-
-int distance(const palette_entry &entry, int red, int green, int blue)
-{
-    const int b = entry.blue - blue, g = entry.green - green, r = entry.red - red;
-    return b * b + g * g + r * r;
-}
 
 // 8-bit channels to the 5 bits of a 16-bit pixel and back; the expansion
 // repeats the top bits, so 0 stays 0 and 31 becomes 255.
@@ -117,20 +115,6 @@ bool buffer_size(int width, int height, int bit_count, int *size)
     return true;
 }
 
-// Squared distance along one channel from v to the nearest and to the
-// farthest value of [lo, lo + span].
-int near_axis(int v, int lo, int span)
-{
-    const int d = v < lo ? lo - v : v > lo + span ? v - lo - span : 0;
-    return d * d;
-}
-
-int far_axis(int v, int lo, int span)
-{
-    const int d = std::max(v - lo, lo + span - v);
-    return d * d;
-}
-
 // Gives find_nearest_color's answer over one palette for many colours.
 //
 // Answers already found are kept: the last one, since neighbouring pixels
@@ -145,11 +129,17 @@ int far_axis(int v, int lo, int span)
 // one can win. Cells are filled on first use.
 //
 // Memory per call: 8 bytes a cell (32 KiB), at most 256 list bytes a cell
-// (1 MiB), and 5 bytes a table slot (160 KiB).
+// (1 MiB), and 5 bytes a table slot (160 KiB). This is the portable search;
+// x86 processors get those of nearest_x86.cpp.
 class nearest_search {
 public:
+    nearest_search() = default;
+    nearest_search(const nearest_search &) = delete;
+    nearest_search &operator=(const nearest_search &) = delete;
+    ~nearest_search() { std::free(memory_); }
+
     // False when memory runs out; the caller then searches the plain way.
-    bool init(const palette_entry *palette, int count) noexcept;
+    bool init(const palette_entry *palette, int count);
 
     template <int From>
     uint8_t find(const palette_entry &colour)
@@ -180,7 +170,8 @@ private:
         int best = INT_MAX;
         for (uint32_t i = begin_[cell]; i < end_[cell]; ++i) {
             const int d = distance(palette_[lists_[i]], colour.red, colour.green, colour.blue);
-            best = std::min(best, d << 8 | lists_[i]);
+            const int k = d << 8 | lists_[i];
+            best = k < best ? k : best;
         }
         return static_cast<uint8_t>(best);
     }
@@ -188,36 +179,34 @@ private:
     void fill(int cell);
 
     const palette_entry *palette_ = nullptr;
-    std::vector<uint8_t> distinct_;      // first index of each colour, in index order
-    std::vector<uint32_t> begin_, end_;  // end 0: not filled yet
-    std::vector<uint8_t> lists_;
-    std::vector<uint32_t> keys_;
-    std::vector<uint8_t> answers_;
+    void *memory_ = nullptr;  // every array below
+    uint8_t distinct_[max_palette_entries];  // first index of each colour, in index order
+    int distinct_count_ = 0;
+    uint32_t *begin_ = nullptr, *end_ = nullptr;  // end 0: not filled yet
+    uint8_t *lists_ = nullptr;
+    uint32_t list_size_ = 0;
+    uint32_t *keys_ = nullptr;
+    uint8_t *answers_ = nullptr;
     uint32_t last_key_ = no_key;
     uint8_t last_answer_ = 0;
 };
 
-bool nearest_search::init(const palette_entry *palette, int count) noexcept
+bool nearest_search::init(const palette_entry *palette, int count)
 {
     palette_ = palette;
-    try {
-        for (int i = 0; i < count; ++i) {
-            const palette_entry &e = palette[i];
-            const auto same = [&](uint8_t j) {
-                return palette[j].red == e.red && palette[j].green == e.green &&
-                       palette[j].blue == e.blue;
-            };
-            if (std::none_of(distinct_.begin(), distinct_.end(), same))
-                distinct_.push_back(static_cast<uint8_t>(i));
-        }
-        begin_.assign(cells, 0);
-        end_.assign(cells, 0);
-        lists_.reserve(size_t{cells} * distinct_.size());  // never grows past this
-        keys_.assign(slots, no_key);
-        answers_.assign(slots, 0);
-    } catch (const std::bad_alloc &) {
-        return false;
-    }
+    distinct_count_ = bitmap_search::distinct_entries(palette, count, distinct_);
+    const size_t ends = sizeof(uint32_t) * cells, keys = sizeof(uint32_t) * slots;
+    auto *memory = static_cast<uint8_t *>(
+        std::malloc(2 * ends + keys + slots + size_t{cells} * distinct_count_));
+    if (memory == nullptr) return false;
+    memory_ = memory;
+    begin_ = reinterpret_cast<uint32_t *>(memory);
+    end_ = reinterpret_cast<uint32_t *>(memory + ends);
+    keys_ = reinterpret_cast<uint32_t *>(memory + 2 * ends);
+    answers_ = memory + 2 * ends + keys;
+    lists_ = answers_ + slots;
+    std::memset(end_, 0, ends);
+    std::memset(keys_, 0xFF, keys);  // every slot no_key
     return true;
 }
 
@@ -236,11 +225,14 @@ void nearest_search::fill(int cell)
                far_axis(e.blue, blue, span);
     };
     int limit = INT_MAX;
-    for (uint8_t i : distinct_) limit = std::min(limit, far(palette_[i]));
-    begin_[cell] = static_cast<uint32_t>(lists_.size());
-    for (uint8_t i : distinct_)
-        if (near(palette_[i]) <= limit) lists_.push_back(i);
-    end_[cell] = static_cast<uint32_t>(lists_.size());
+    for (int i = 0; i < distinct_count_; ++i) {
+        const int d = far(palette_[distinct_[i]]);
+        limit = d < limit ? d : limit;
+    }
+    begin_[cell] = list_size_;
+    for (int i = 0; i < distinct_count_; ++i)
+        if (near(palette_[distinct_[i]]) <= limit) lists_[list_size_++] = distinct_[i];
+    end_[cell] = list_size_;
 }
 
 // Conversion paths. Each reads `pixels` source pixels and writes as many
@@ -296,18 +288,95 @@ void direct_to_indexed_plain(const uint8_t *src, uint8_t *dst, size_t pixels, co
 }
 
 template <int From>
+void direct_to_indexed_cached(const uint8_t *src, uint8_t *dst, size_t pixels, const side &to)
+{
+    constexpr size_t in = buffer_pixel_bytes(From);
+    nearest_search finder;
+    if (!finder.init(to.palette, to.entries))
+        return direct_to_indexed_plain<From>(src, dst, pixels, to);
+    for (size_t i = 0; i < pixels; ++i, src += in) dst[i] = finder.find<From>(load<From>(src));
+}
+
+#if QELEGA_X86_SEARCH
+// The SIMD searches read 24- and 32-bit pixels where they are; 16-bit ones
+// go to them a block at a time, widened to BGR0.
+template <int From, class Find>
+void as_bgr(const uint8_t *src, uint8_t *dst, size_t pixels, Find find)
+{
+    if constexpr (From != 16) {
+        find(src, buffer_pixel_bytes(From), pixels, dst);
+    } else {
+        constexpr size_t block = 256;
+        palette_entry colours[block];
+        for (size_t done = 0; done < pixels; done += block) {
+            const size_t n = pixels - done < block ? pixels - done : block;
+            for (size_t i = 0; i < n; ++i) colours[i] = load<16>(src + (done + i) * 2);
+            find(&colours[0].blue, sizeof colours[0], n, dst + done);
+        }
+    }
+}
+
+template <int From>
+void direct_to_indexed_brute(const uint8_t *src, uint8_t *dst, size_t pixels, const side &to)
+{
+    as_bgr<From>(src, dst, pixels, [&to](const uint8_t *bgr, size_t stride, size_t n, uint8_t *out) {
+        bitmap_search::brute_nearest(bgr, stride, n, to.palette, to.entries, out);
+    });
+}
+
+template <int From>
+void direct_to_indexed_cells(const uint8_t *src, uint8_t *dst, size_t pixels, const side &to)
+{
+    bitmap_search::cell_table *table = bitmap_search::make_cell_table(to.palette, to.entries);
+    if (table == nullptr) return direct_to_indexed_cached<From>(src, dst, pixels, to);
+    as_bgr<From>(src, dst, pixels, [table](const uint8_t *bgr, size_t stride, size_t n, uint8_t *out) {
+        bitmap_search::cells_nearest(table, bgr, stride, n, out);
+    });
+    bitmap_search::free_cell_table(table);
+}
+#endif
+
+bool available(search_path s)
+{
+#if QELEGA_X86_SEARCH
+    if (s == search_path::brute) return bitmap_search::brute_available();
+    if (s == search_path::cells) return bitmap_search::cells_available();
+#endif
+    return s == search_path::plain || s == search_path::cached;
+}
+
+// Up to 16 entries the brute force beats any table; above, the cell table.
+// Without either, the cached search pays off once its setup, about as much
+// as this many distances, is won back, and above two entries for 24 and 32
+// bits, as two entries are compared faster than a cache of colours is read.
+search_path choose(int from, size_t pixels, int entries)
+{
+    constexpr size_t setup_cost = size_t{1} << 16;
+    const search_path forced = bitmap_paths::forced.nearest;
+    if (forced != search_path::automatic && available(forced)) return forced;
+    if (entries <= 16 && available(search_path::brute)) return search_path::brute;
+    if (entries > 16 && available(search_path::cells) && pixels * size_t(entries) >= setup_cost)
+        return search_path::cells;
+    if ((from != 16 && entries <= 2) || pixels * size_t(entries) < setup_cost) return search_path::plain;
+    return search_path::cached;
+}
+
+template <int From>
 void direct_to_indexed(const uint8_t *src, uint8_t *dst, size_t pixels, const side &,
                        const side &to)
 {
-    // Setting up the search costs about as much as this many distances, and
-    // two entries are compared faster than a table of 24-bit colours is read.
-    constexpr size_t setup_cost = size_t{1} << 16;
-    constexpr size_t in = buffer_pixel_bytes(From);
-    nearest_search search;
-    if ((From != 16 && to.entries <= 2) || pixels * size_t(to.entries) < setup_cost ||
-        !search.init(to.palette, to.entries))
+    switch (choose(From, pixels, to.entries)) {
+#if QELEGA_X86_SEARCH
+    case search_path::brute:
+        return direct_to_indexed_brute<From>(src, dst, pixels, to);
+    case search_path::cells:
+        return direct_to_indexed_cells<From>(src, dst, pixels, to);
+#endif
+    case search_path::cached:
+        return direct_to_indexed_cached<From>(src, dst, pixels, to);
+    default:
         return direct_to_indexed_plain<From>(src, dst, pixels, to);
-    for (size_t i = 0; i < pixels; ++i, src += in) dst[i] = search.find<From>(load<From>(src));
+    }
 }
 
 // Paths by source and destination kind: indexed (1, 4, 8 bits), 16, 24, 32.
@@ -353,7 +422,7 @@ int convert_bitmap_pixels(int width, int height, int source_bit_count,
     if (!buffer_size(width, height, destination_bit_count, &size)) return -1;
     if (*destination == nullptr) {
         // At least one byte, so an empty picture never looks like exhaustion.
-        *destination = static_cast<uint8_t *>(std::malloc(std::max(size, 1)));
+        *destination = static_cast<uint8_t *>(std::malloc(size > 0 ? size_t(size) : 1));
         if (*destination == nullptr) {
             std::printf("error: memory exhaust!\n");
             return -2;

@@ -109,50 +109,8 @@ constexpr bool sizes_fit(uint64_t width, uint64_t height, uint32_t bit_count)
            product_within(width * buffer_pixel_bytes(bit_count), height, UINT32_MAX);
 }
 
-// Each stored byte as its pixels, one byte each, leftmost first: 8 pixels
-// at 1 bit, 2 at 4 bits. Copying a table entry per stored byte is several
-// times faster than shifting out each pixel.
-struct unpack_tables {
-    uint8_t bits1[256][8];
-    uint8_t bits4[256][2];
-};
-
-constexpr unpack_tables make_unpack_tables()
-{
-    unpack_tables t{};
-    for (unsigned byte = 0; byte < 256; ++byte) {
-        for (unsigned i = 0; i < 8; ++i) t.bits1[byte][i] = byte >> (7 - i) & 1;
-        t.bits4[byte][0] = static_cast<uint8_t>(byte >> 4);
-        t.bits4[byte][1] = byte & 0x0F;
-    }
-    return t;
-}
-
-inline constexpr unpack_tables unpacking = make_unpack_tables();
-
-inline void unpack_1bit(const uint8_t *stored, uint8_t *row, uint32_t width)
-{
-    const uint32_t whole = width / 8;
-    for (uint32_t i = 0; i < whole; ++i) std::memcpy(row + 8 * i, unpacking.bits1[stored[i]], 8);
-    if (width % 8 != 0) std::memcpy(row + 8 * whole, unpacking.bits1[stored[whole]], width % 8);
-}
-
-inline void unpack_4bit(const uint8_t *stored, uint8_t *row, uint32_t width)
-{
-    const uint32_t whole = width / 2;
-    for (uint32_t i = 0; i < whole; ++i) std::memcpy(row + 2 * i, unpacking.bits4[stored[i]], 2);
-    if (width % 2 != 0) row[width - 1] = stored[whole] >> 4;
-}
-
-// One stored row into its buffer row; above 4 bits the bytes are copied.
-inline void unpack_row(const uint8_t *stored, uint8_t *row, uint32_t width, uint32_t bit_count)
-{
-    if (bit_count == 1)
-        unpack_1bit(stored, row, width);
-    else if (bit_count == 4)
-        unpack_4bit(stored, row, width);
-    else
-        std::memcpy(row, stored, size_t{width} * buffer_pixel_bytes(bit_count));
-}
+// One stored row into its buffer row, one byte per pixel at 1 and 4 bits;
+// above 4 bits the bytes are copied.
+void unpack_row(const uint8_t *stored, uint8_t *row, uint32_t width, uint32_t bit_count);
 
 }  // namespace bitmap_layout

@@ -1,6 +1,7 @@
 // BMP reader: parses and checks the 54-byte header, reads the full palette and
-// the bottom-up padded rows into a top-down buffer, unpacking 1- and 4-bit
-// rows to one byte per pixel. Buffers it allocates are the caller's at once.
+// the bottom-up padded rows into a top-down buffer, many rows a read,
+// unpacking 1- and 4-bit rows to one byte per pixel. Buffers it allocates
+// are the caller's at once.
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 
 #include "bitmap.h"
 #include "layout.h"
+#include "paths.h"
 
 using namespace bitmap_layout;
 
@@ -71,30 +73,111 @@ int read_palette_section(FILE *stream, uint32_t bit_count, palette_entry **palet
     return 0;
 }
 
-// Stored rows come bottom row first; each is one block read into a row
-// buffer that is then unpacked into its place in the top-down buffer.
-int read_rows(FILE *stream, const bitmap_header *header, uint8_t *pixels)
+// Rows at most this many bytes apart are read in one call. Reading row by
+// row costs a system call per row once rows outgrow the stream's buffer; a
+// chunk this size stays in the processor's cache while it is unpacked.
+constexpr size_t chunk_bytes = size_t{128} << 10;
+
+// Unpacks `rows` stored rows, bottom row first, into the top-down buffer,
+// the first of them into buffer row `top`.
+void unpack_rows(const uint8_t *stored, size_t stored_bytes, uint32_t rows, uint8_t *pixels,
+                 uint32_t top, const bitmap_header *header)
 {
-    const uint32_t width = header->width, bit_count = header->bit_count;
-    const auto stored_bytes =
-        static_cast<size_t>(bitmap_row_bytes(static_cast<int>(width), static_cast<int>(bit_count)));
-    const size_t row_bytes = size_t{width} * buffer_pixel_bytes(bit_count);
-    if (header->height == 0 || stored_bytes == 0) return 0;  // nothing to read
-    auto *stored = static_cast<uint8_t *>(allocate(stored_bytes));
-    if (stored == nullptr) {
-        std::printf("error: memory exhaust!\n");
-        return -2;
-    }
-    for (uint32_t y = header->height; y-- > 0;) {
-        if (std::fread(stored, 1, stored_bytes, stream) != stored_bytes) {
-            std::free(stored);
+    const size_t row_bytes = size_t{header->width} * buffer_pixel_bytes(header->bit_count);
+    for (uint32_t i = 0; i < rows; ++i)
+        unpack_row(stored + stored_bytes * i, pixels + row_bytes * (top - i), header->width,
+                   header->bit_count);
+}
+
+// Reads the rows into `block`, `block_rows` at a time, never past the last
+// row. On a short file the rows that arrived whole are in place.
+int read_rows_in(FILE *stream, const bitmap_header *header, uint8_t *pixels, uint8_t *block,
+                 size_t stored_bytes, uint32_t block_rows)
+{
+    for (uint32_t left = header->height; left > 0;) {
+        const uint32_t rows = left < block_rows ? left : block_rows;
+        const auto whole = static_cast<uint32_t>(std::fread(block, 1, stored_bytes * rows, stream) /
+                                                 stored_bytes);
+        unpack_rows(block, stored_bytes, whole, pixels, left - 1, header);
+        if (whole < rows) {
             std::printf("error: read_bitmap() - can't read bitmap data\n");
             return -1;
         }
-        unpack_row(stored, pixels + row_bytes * y, width, bit_count);
+        left -= rows;
     }
-    std::free(stored);
     return 0;
+}
+
+// Whether the stream still holds `bytes` bytes; streams that cannot seek
+// say no. The position is put back as it was.
+bool holds(FILE *stream, uint64_t bytes)
+{
+    const long here = std::ftell(stream);
+    if (here < 0 || std::fseek(stream, 0, SEEK_END) != 0) return false;
+    const long end = std::ftell(stream);
+    return std::fseek(stream, here, SEEK_SET) == 0 && end >= here &&
+           static_cast<uint64_t>(end - here) >= bytes;
+}
+
+// Swaps the first of `count` rows with the last, and so on inwards.
+void turn_upside_down(uint8_t *rows, size_t row_bytes, uint32_t count)
+{
+    uint8_t piece[4096];
+    for (uint32_t a = 0, b = count - 1; a < b; ++a, --b)
+        for (size_t at = 0; at < row_bytes; at += sizeof piece) {
+            const size_t n = row_bytes - at < sizeof piece ? row_bytes - at : sizeof piece;
+            uint8_t *top = rows + row_bytes * a + at, *bottom = rows + row_bytes * b + at;
+            std::memcpy(piece, top, n);
+            std::memcpy(top, bottom, n);
+            std::memcpy(bottom, piece, n);
+        }
+}
+
+// Rows stored as they are kept (8 bits and more, no padding) are read
+// straight into their places, a chunk at a time, each chunk then turned
+// upside down while it is still in the cache: this saves copying every row
+// once more. Only when all the rows are known to be there, as a short read
+// would leave part of a row in the caller's buffer.
+int read_rows_in_place(FILE *stream, const bitmap_header *header, uint8_t *pixels,
+                       size_t row_bytes, uint32_t block_rows)
+{
+    for (uint32_t left = header->height; left > 0;) {
+        const uint32_t rows = left < block_rows ? left : block_rows;
+        uint8_t *first = pixels + row_bytes * (left - rows);
+        if (std::fread(first, 1, row_bytes * rows, stream) != row_bytes * rows) {
+            std::printf("error: read_bitmap() - can't read bitmap data\n");
+            return -1;
+        }
+        turn_upside_down(first, row_bytes, rows);
+        left -= rows;
+    }
+    return 0;
+}
+
+// Stored rows come bottom row first, as many whole ones a read as fit in a
+// chunk; one at a time when the chunk cannot be had.
+int read_rows(FILE *stream, const bitmap_header *header, uint8_t *pixels)
+{
+    const auto stored_bytes = static_cast<size_t>(
+        bitmap_row_bytes(static_cast<int>(header->width), static_cast<int>(header->bit_count)));
+    if (header->height == 0 || stored_bytes == 0) return 0;  // nothing to read
+    const size_t fit = chunk_bytes / stored_bytes;
+    uint32_t block_rows = fit < header->height ? static_cast<uint32_t>(fit) : header->height;
+    if (block_rows == 0 || bitmap_paths::forced.one_row_reads) block_rows = 1;
+    const bool as_kept = header->bit_count >= 8 &&
+                         stored_bytes == size_t{header->width} * buffer_pixel_bytes(header->bit_count);
+    if (as_kept && block_rows > 1 && holds(stream, uint64_t{stored_bytes} * header->height))
+        return read_rows_in_place(stream, header, pixels, stored_bytes, block_rows);
+    auto *block = static_cast<uint8_t *>(std::malloc(stored_bytes * block_rows));
+    if (block == nullptr && block_rows > 1)
+        block = static_cast<uint8_t *>(std::malloc(stored_bytes)), block_rows = 1;
+    if (block == nullptr) {
+        std::printf("error: memory exhaust!\n");
+        return -2;
+    }
+    const int result = read_rows_in(stream, header, pixels, block, stored_bytes, block_rows);
+    std::free(block);
+    return result;
 }
 
 }  // namespace

@@ -1,0 +1,446 @@
+// Nearest-colour searches for x86 processors with AVX2, picked at run time
+// so that one binary runs on any of them: a brute force for small palettes
+// and, for larger ones, a table of colour cells searched eight entries at a
+// time. Distances are saturated 16-bit lanes, exact below 65535; a colour
+// whose best lane saturates is searched again with full distances.
+#include "nearest.h"
+
+#if QELEGA_X86_SEARCH
+#include <immintrin.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+// The cell search uses 128-bit SSE4.1 instructions, but compiled for AVX2
+// their VEX forms save a copy before nearly every one.
+#define QELEGA_AVX2 __attribute__((target("avx2")))
+
+namespace bitmap_search {
+
+namespace {
+
+int distance(const palette_entry &e, const palette_entry &c)
+{
+    return bitmap_search::distance(e, c.red, c.green, c.blue);
+}
+
+// Distance and index as one key: the smallest is the nearest entry with the
+// lowest index, the one that find_nearest_color picks.
+uint32_t key(int distance, int index) { return uint32_t(distance) << 8 | uint32_t(index); }
+
+// One channel of sixteen BGR0 colours, in order, as 16-bit lanes.
+template <int Shift>
+QELEGA_AVX2 __m256i channel16(__m256i first, __m256i second)
+{
+    const __m256i byte = _mm256_set1_epi32(0xFF);
+    const __m256i a = _mm256_and_si256(_mm256_srli_epi32(first, Shift), byte);
+    const __m256i b = _mm256_and_si256(_mm256_srli_epi32(second, Shift), byte);
+    return _mm256_permute4x64_epi64(_mm256_packus_epi32(a, b), _MM_SHUFFLE(3, 1, 2, 0));
+}
+
+// The square of a difference of channels fits 16 unsigned bits.
+QELEGA_AVX2 __m256i square16(__m256i a, __m256i b)
+{
+    const __m256i d = _mm256_sub_epi16(a, b);
+    return _mm256_mullo_epi16(d, d);
+}
+
+// Eight channel bytes widened, minus the colour's channel, squared.
+QELEGA_AVX2 __m128i square8(__m128i channel, const uint8_t *bytes)
+{
+    const __m128i d = _mm_sub_epi16(
+        channel, _mm_cvtepu8_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(bytes))));
+    return _mm_mullo_epi16(d, d);
+}
+
+}  // namespace
+
+bool brute_available() { return __builtin_cpu_supports("avx2"); }
+
+namespace {
+
+// Sixteen colours as two vectors of eight BGR0 words. Packed 24-bit ones
+// come four from each twelve bytes, the last four read as bytes 4-15 of a
+// load that ends at the sixteenth colour.
+QELEGA_AVX2 void load16(const uint8_t *p, size_t stride, __m256i *first, __m256i *second)
+{
+    if (stride == 4) {
+        *first = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
+        *second = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 32));
+        return;
+    }
+    const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+    const __m128i spread_end = _mm_setr_epi8(4, 5, 6, -1, 7, 8, 9, -1, 10, 11, 12, -1, 13, 14, 15, -1);
+    const auto *at = reinterpret_cast<const __m128i *>(p);  // in steps of 16 bytes
+    const __m128i a = _mm_loadu_si128(at), b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 12)),
+                  c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 24)), d = _mm_loadu_si128(at + 2);
+    *first = _mm256_set_m128i(_mm_shuffle_epi8(b, spread), _mm_shuffle_epi8(a, spread));
+    *second = _mm256_set_m128i(_mm_shuffle_epi8(d, spread_end), _mm_shuffle_epi8(c, spread));
+}
+
+uint8_t plain_nearest(const uint8_t *bgr, const palette_entry *palette, int entries)
+{
+    return static_cast<uint8_t>(find_nearest_color(bgr[2], bgr[1], bgr[0], palette, entries));
+}
+
+}  // namespace
+
+QELEGA_AVX2 void brute_nearest(const uint8_t *colours, size_t stride, size_t count,
+                               const palette_entry *palette, int entries, uint8_t *out)
+{
+    __m256i blue[256], green[256], red[256];
+    for (int e = 0; e < entries; ++e) {
+        blue[e] = _mm256_set1_epi16(palette[e].blue);
+        green[e] = _mm256_set1_epi16(palette[e].green);
+        red[e] = _mm256_set1_epi16(palette[e].red);
+    }
+    const __m256i saturated = _mm256_set1_epi16(-1);
+    size_t i = 0;
+    for (; count - i >= 16; i += 16) {
+        __m256i first, second;
+        load16(colours + i * stride, stride, &first, &second);
+        const __m256i b = channel16<0>(first, second), g = channel16<8>(first, second),
+                      r = channel16<16>(first, second);
+        __m256i best = saturated, index = _mm256_setzero_si256();
+        for (int e = 0; e < entries; ++e) {
+            const __m256i d = _mm256_adds_epu16(
+                _mm256_adds_epu16(square16(b, blue[e]), square16(g, green[e])), square16(r, red[e]));
+            // Only a strictly smaller distance moves a lane to a later entry.
+            const __m256i lower = _mm256_min_epu16(d, best);
+            index = _mm256_blendv_epi8(_mm256_set1_epi16(static_cast<short>(e)), index,
+                                       _mm256_cmpeq_epi16(lower, best));
+            best = lower;
+        }
+        const __m256i bytes =
+            _mm256_permute4x64_epi64(_mm256_packus_epi16(index, index), _MM_SHUFFLE(3, 1, 2, 0));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), _mm256_castsi256_si128(bytes));
+        auto lanes = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi16(best, saturated)));
+        for (; lanes != 0; lanes &= lanes - 1, lanes &= lanes - 1) {  // two mask bits a lane
+            const size_t j = i + static_cast<unsigned>(__builtin_ctz(lanes)) / 2;
+            out[j] = plain_nearest(colours + j * stride, palette, entries);
+        }
+    }
+    for (; i < count; ++i) out[i] = plain_nearest(colours + i * stride, palette, entries);
+}
+
+namespace {
+
+// Colour space is cut into 32 x 32 x 32 fine cells of 8 values a side,
+// grouped into 8 x 8 x 8 coarse ones. A coarse cell lists the entries that
+// can be nearest inside it; a fine cell, filled on first use from its coarse
+// cell's list, holds the few that can be nearest inside it, in groups of
+// eight searched at once.
+constexpr int fine_bits = 5, coarse_bits = 3;
+constexpr int fine_cells = 1 << 3 * fine_bits, coarse_cells = 1 << 3 * coarse_bits;
+constexpr int fine_span = (256 >> fine_bits) - 1, coarse_span = (256 >> coarse_bits) - 1;
+
+// Eight candidates in index order, each channel widened to 16-bit lanes
+// when searched. A short group repeats its last candidate, which cannot
+// change the answer; a cell with one candidate is a group of it alone, so
+// that every colour takes the same branch-free way.
+struct alignas(8) group {
+    uint8_t blue[8], green[8], red[8], index[8];
+};
+
+// A fine cell's first group is kept with the cell, so that one access finds
+// it; further groups (a cell with more than eight candidates) come from a
+// shared pool. A fine cell's word: 0 until filled, then its count of groups
+// in bits 22-29 and where the further ones start in bits 0-21, or bit 31
+// alone when the pool ran out, and its coarse cell's list is searched instead.
+constexpr uint32_t first_mask = (1u << 22) - 1, wide = 1u << 31;
+constexpr uint32_t group_limit = 8192;  // 256 KiB of further groups
+
+// A coarse cell's candidates, in index order, with their channels beside
+// them for the SIMD pruning; padded to a multiple of eight with the last.
+struct coarse_list {
+    uint8_t index[256], blue[256], green[256], red[256];
+};
+
+}  // namespace
+
+// Memory: 128 KiB of cell words, 1 MiB of first groups, 512 KiB of coarse
+// lists and 256 KiB of further groups; about 1.9 MiB a call.
+struct cell_table {
+    const palette_entry *palette;
+    int entries, distinct_count;
+    uint8_t distinct[256];  // first index of each colour, in index order
+    uint32_t fine[fine_cells];
+    uint16_t coarse_count[coarse_cells];  // 0 until filled
+    coarse_list coarse[coarse_cells];
+    group *first;  // one a fine cell
+    group *groups;
+    uint32_t groups_used;
+};
+
+static_assert(sizeof(cell_table) + sizeof(group) * (fine_cells + group_limit) < (2u << 20),
+              "a call's cell table stays under 2 MiB");
+
+namespace {
+
+struct corner {
+    int red, green, blue;
+};
+
+palette_entry point(const corner &lo, int span, int which)
+{
+    return {static_cast<uint8_t>(lo.blue + (which & 1 ? span : 0)),
+            static_cast<uint8_t>(lo.green + (which & 2 ? span : 0)),
+            static_cast<uint8_t>(lo.red + (which & 4 ? span : 0)), 0};
+}
+
+// Of `list` (indices in index order), the entries that can be nearest to
+// some colour of the cell: those whose closest point in it is no farther
+// than the farthest point of the entry that is best in the worst case.
+int prune(const palette_entry *palette, const uint8_t *list, int n, const corner &lo, int span,
+          uint8_t *kept)
+{
+    int limit = INT_MAX, count = 0;
+    for (int i = 0; i < n; ++i) {
+        const palette_entry &e = palette[list[i]];
+        const int far = far_axis(e.red, lo.red, span) + far_axis(e.green, lo.green, span) +
+                        far_axis(e.blue, lo.blue, span);
+        limit = far < limit ? far : limit;
+    }
+    for (int i = 0; i < n; ++i) {
+        const palette_entry &e = palette[list[i]];
+        if (near_axis(e.red, lo.red, span) + near_axis(e.green, lo.green, span) +
+                near_axis(e.blue, lo.blue, span) <=
+            limit)
+            kept[count++] = list[i];
+    }
+    return count;
+}
+
+// Drops each entry that another beats at every colour of the cell (by
+// distance, then index). The difference of two squared distances is linear
+// in the colour, so beating it at the eight corners is beating it everywhere.
+int drop_dominated(const palette_entry *palette, uint8_t *list, int n, const corner &lo, int span)
+{
+    uint32_t keys[32][8];
+    for (int i = 0; i < n; ++i)
+        for (int c = 0; c < 8; ++c) keys[i][c] = key(distance(palette[list[i]], point(lo, span, c)), list[i]);
+    uint8_t kept[32];
+    int count = 0;
+    for (int j = 0; j < n; ++j) {
+        bool beaten = false;
+        for (int i = 0; i < n && !beaten; ++i) {
+            int corners = 0;
+            for (int c = 0; c < 8; ++c) corners += keys[i][c] < keys[j][c];
+            beaten = corners == 8;
+        }
+        if (!beaten) kept[count++] = list[j];
+    }
+    std::memcpy(list, kept, static_cast<size_t>(count));
+    return count;
+}
+
+int coarse_of(int fine)
+{
+    constexpr int shift = fine_bits - coarse_bits, mask = (1 << coarse_bits) - 1;
+    return (fine >> (2 * fine_bits + shift) & mask) << 2 * coarse_bits |
+           (fine >> (fine_bits + shift) & mask) << coarse_bits | (fine >> shift & mask);
+}
+
+corner corner_of(int cell, int bits)
+{
+    const int mask = (1 << bits) - 1, side = 8 - bits;
+    return {(cell >> 2 * bits & mask) << side, (cell >> bits & mask) << side, (cell & mask) << side};
+}
+
+const coarse_list &coarse_of_table(cell_table &t, int coarse)
+{
+    coarse_list &l = t.coarse[coarse];
+    if (t.coarse_count[coarse] != 0) return l;
+    const int n = prune(t.palette, t.distinct, t.distinct_count, corner_of(coarse, coarse_bits),
+                        coarse_span, l.index);
+    for (int i = 0; i < (n + 7) / 8 * 8; ++i) {
+        const palette_entry &e = t.palette[l.index[i < n ? i : n - 1]];
+        l.index[i] = l.index[i < n ? i : n - 1];
+        l.blue[i] = e.blue, l.green[i] = e.green, l.red[i] = e.red;
+    }
+    t.coarse_count[coarse] = static_cast<uint16_t>(n);
+    return l;
+}
+
+// Eight channel bytes widened to 16-bit lanes.
+QELEGA_AVX2 __m128i widen(const uint8_t *bytes)
+{
+    return _mm_cvtepu8_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(bytes)));
+}
+
+// Squared distance along one axis from eight values to the farthest and to
+// the nearest point of [lo, hi].
+QELEGA_AVX2 __m128i far8(__m128i v, __m128i lo, __m128i hi)
+{
+    const __m128i d = _mm_max_epi16(_mm_sub_epi16(v, lo), _mm_sub_epi16(hi, v));
+    return _mm_mullo_epi16(d, d);
+}
+
+QELEGA_AVX2 __m128i near8(__m128i v, __m128i lo, __m128i hi)
+{
+    const __m128i d = _mm_max_epi16(_mm_max_epi16(_mm_sub_epi16(lo, v), _mm_sub_epi16(v, hi)),
+                                    _mm_setzero_si128());
+    return _mm_mullo_epi16(d, d);
+}
+
+// prune() over a coarse list for a fine cell, eight entries at a time.
+// Sums saturate: the limit is then exact or 65535, and a limit of 65535
+// keeps every entry, which is never wrong, only slower.
+QELEGA_AVX2 int prune_fine(const coarse_list &l, int n, const corner &c, uint8_t *kept)
+{
+    const __m128i lo[3] = {_mm_set1_epi16(short(c.blue)), _mm_set1_epi16(short(c.green)),
+                           _mm_set1_epi16(short(c.red))};
+    const __m128i hi[3] = {_mm_set1_epi16(short(c.blue + fine_span)),
+                           _mm_set1_epi16(short(c.green + fine_span)),
+                           _mm_set1_epi16(short(c.red + fine_span))};
+    __m128i limit = _mm_set1_epi16(-1);
+    for (int i = 0; i < n; i += 8) {
+        const __m128i b = widen(l.blue + i), g = widen(l.green + i), r = widen(l.red + i);
+        const __m128i far = _mm_adds_epu16(
+            _mm_adds_epu16(far8(b, lo[0], hi[0]), far8(g, lo[1], hi[1])), far8(r, lo[2], hi[2]));
+        limit = _mm_min_epu16(limit, far);
+    }
+    limit = _mm_set1_epi16(static_cast<short>(_mm_cvtsi128_si32(_mm_minpos_epu16(limit))));
+    int count = 0;
+    for (int i = 0; i < n; i += 8) {
+        const __m128i b = widen(l.blue + i), g = widen(l.green + i), r = widen(l.red + i);
+        const __m128i near = _mm_adds_epu16(
+            _mm_adds_epu16(near8(b, lo[0], hi[0]), near8(g, lo[1], hi[1])), near8(r, lo[2], hi[2]));
+        const __m128i within = _mm_cmpeq_epi16(_mm_min_epu16(near, limit), near);
+        auto lanes = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_packs_epi16(within, _mm_setzero_si128())));
+        for (; lanes != 0; lanes &= lanes - 1) {
+            const int at = i + __builtin_ctz(lanes);
+            if (at < n) kept[count++] = l.index[at];
+        }
+    }
+    return count;
+}
+
+void put_groups(const palette_entry *palette, const uint8_t *list, int n, group *out)
+{
+    for (int i = 0; i < (n + 7) / 8 * 8; ++i) {
+        const uint8_t index = list[i < n ? i : n - 1];
+        group &g = out[i / 8];
+        g.blue[i % 8] = palette[index].blue;
+        g.green[i % 8] = palette[index].green;
+        g.red[i % 8] = palette[index].red;
+        g.index[i % 8] = index;
+    }
+}
+
+QELEGA_AVX2 uint32_t fill(cell_table &t, int cell)
+{
+    const int coarse = coarse_of(cell);
+    const corner lo = corner_of(cell, fine_bits);
+    const coarse_list &candidates = coarse_of_table(t, coarse);  // fills the count too
+    uint8_t list[256] = {};
+    int n = prune_fine(candidates, t.coarse_count[coarse], lo, list);
+    if (n > 1 && n <= 32) n = drop_dominated(t.palette, list, n, lo, fine_span);
+    const auto needed = static_cast<uint32_t>(n + 7) / 8;
+    if (group_limit - t.groups_used < needed - 1) return t.fine[cell] = wide;
+    put_groups(t.palette, list, n < 8 ? n : 8, t.first + cell);
+    if (n > 8) put_groups(t.palette, list + 8, n - 8, t.groups + t.groups_used);
+    t.fine[cell] = needed << 22 | t.groups_used;
+    t.groups_used += needed - 1;
+    return t.fine[cell];
+}
+
+uint8_t scan(const palette_entry *palette, const uint8_t *list, int n, const palette_entry &c)
+{
+    uint32_t best = UINT32_MAX;
+    for (int i = 0; i < n; ++i) {
+        const uint32_t k = key(distance(palette[list[i]], c), list[i]);
+        best = k < best ? k : best;
+    }
+    return static_cast<uint8_t>(best);
+}
+
+uint8_t scan_groups(const palette_entry *palette, const group &first, const group *further,
+                    uint32_t n, const palette_entry &c)
+{
+    uint8_t best = first.index[0];
+    for (uint32_t k = 0; k < n; ++k) {
+        const uint8_t found = scan(palette, (k == 0 ? first : further[k - 1]).index, 8, c);
+        if (key(distance(palette[found], c), found) < key(distance(palette[best], c), best))
+            best = found;
+    }
+    return best;
+}
+
+// The first group, then n - 1 further ones.
+QELEGA_AVX2 uint8_t search_groups(const cell_table &t, const group &first, const group *further,
+                                   uint32_t n, const palette_entry &c)
+{
+    const __m128i b = _mm_set1_epi16(c.blue), g = _mm_set1_epi16(c.green),
+                  r = _mm_set1_epi16(c.red);
+    uint32_t best = UINT32_MAX;
+    for (uint32_t k = 0; k < n; ++k) {
+        const group &x = k == 0 ? first : further[k - 1];
+        const __m128i d =
+            _mm_adds_epu16(_mm_adds_epu16(square8(b, x.blue), square8(g, x.green)), square8(r, x.red));
+        // The lowest distance, at the lowest lane that has it.
+        const auto m = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_minpos_epu16(d)));
+        if ((m & 0xFFFF) == 0xFFFF) return scan_groups(t.palette, first, further, n, c);
+        if (n == 1) return x.index[m >> 16 & 7];  // nearly every cell
+        const uint32_t found = key(static_cast<int>(m & 0xFFFF), x.index[m >> 16 & 7]);
+        best = found < best ? found : best;
+    }
+    return static_cast<uint8_t>(best);
+}
+
+}  // namespace
+
+bool cells_available() { return __builtin_cpu_supports("avx2"); }
+
+cell_table *make_cell_table(const palette_entry *palette, int entries)
+{
+    auto *t = static_cast<cell_table *>(std::malloc(sizeof(cell_table)));
+    group *first = static_cast<group *>(std::malloc(sizeof(group) * fine_cells));
+    group *groups = static_cast<group *>(std::malloc(sizeof(group) * group_limit));
+    if (t == nullptr || first == nullptr || groups == nullptr) {
+        std::free(t);
+        std::free(first);
+        std::free(groups);
+        return nullptr;
+    }
+    t->first = first;
+    t->palette = palette;
+    t->entries = entries;
+    t->distinct_count = distinct_entries(palette, entries, t->distinct);
+    std::memset(t->fine, 0, sizeof t->fine);
+    std::memset(t->coarse_count, 0, sizeof t->coarse_count);
+    t->groups = groups;
+    t->groups_used = 0;
+    return t;
+}
+
+QELEGA_AVX2 void cells_nearest(cell_table *t, const uint8_t *colours, size_t stride,
+                                size_t count, uint8_t *out)
+{
+    for (size_t i = 0; i < count; ++i, colours += stride) {
+        const palette_entry c = {colours[0], colours[1], colours[2], 0};
+        constexpr int shift = 8 - fine_bits;
+        const int cell = c.red >> shift << 2 * fine_bits | c.green >> shift << fine_bits |
+                         c.blue >> shift;
+        uint32_t word = t->fine[cell];
+        if (word == 0) word = fill(*t, cell);
+        if (word != wide) {
+            out[i] = search_groups(*t, t->first[cell], t->groups + (word & first_mask), word >> 22, c);
+        } else {
+            const int coarse = coarse_of(cell);
+            out[i] = scan(t->palette, t->coarse[coarse].index, t->coarse_count[coarse], c);
+        }
+    }
+}
+
+void free_cell_table(cell_table *table)
+{
+    if (table != nullptr) std::free(table->first), std::free(table->groups);
+    std::free(table);
+}
+
+}  // namespace bitmap_search
+
+#endif
