@@ -1,6 +1,6 @@
 #!/bin/sh
-# install_test.sh SOURCE WORK CC CXX LIBDIR VERSION: builds the project static
-# and shared, installs each to its own prefix under WORK and deletes the build
+# install_test.sh SOURCE WORK CC CXX LIBDIR VERSION: builds the project shared
+# and static, installs each to its own prefix under WORK and deletes the build
 # tree, so the consumers that follow see the installed tree only: a CMake
 # project with find_package, and one C file built by CC with pkg-config
 # alone. Each must write and read back a BMP.
@@ -28,7 +28,7 @@ quiet() {
 
 rm -rf "$work"
 mkdir -p "$work"
-for kind in static shared; do
+for kind in shared static; do
     prefix=$work/$kind
     shared=OFF
     if [ $kind = shared ]; then shared=ON; fi
