@@ -127,8 +127,6 @@ TEST(imagemagick_files, read_back_or_refused_with_the_right_line)
         // refused as they are, read as 5-5-5 once marked uncompressed.
         {35, 16, {"-define", "bmp:subtype=RGB555", "BMP3"}, check + "not support compression\n" + refused},
         {35, 16, {"-define", "bmp:subtype=RGB555", "BMP3"}, ""},
-        {35, 8, {"-type", "Palette", "-compress", "RLE", "BMP3"}, check + "not support compression\n" + refused},
-        {35, 24, {"BMP"}, check + "not supported header type - support only Windows V3\n" + refused},
     };
     bool marked = false;
     for (const encoding &e : encodings) {

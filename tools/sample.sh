@@ -1,17 +1,19 @@
 #!/bin/sh
-# sample.sh GEN SHAPES PACK OUTDIR: makes our own tile files with GEN, turns
-# them into tile sheets with SHAPES (qelega_shapes), one sheet per effect,
-# and packs the plain sheets back with PACK (qelega_pack).
+# sample.sh GEN SHAPES PACK OUTDIR PAGE: makes our own tile files with GEN,
+# turns them into tile sheets with SHAPES (qelega_shapes), one sheet per
+# effect, packs the plain sheets back with PACK (qelega_pack), and ends by
+# saying where the sheets are and how to open the web build's PAGE.
 set -eu
 
-if [ $# -ne 4 ]; then
-    echo "usage: sample.sh GEN SHAPES PACK OUTDIR"
+if [ $# -ne 5 ]; then
+    echo "usage: sample.sh GEN SHAPES PACK OUTDIR PAGE"
     exit 1
 fi
 gen=$1
 shapes=$2
 pack=$3
 out=$4
+page=$5
 
 # Sheet name, the options that make it, and what it shows; one sheet a line.
 sheets='
@@ -59,3 +61,11 @@ for tiles in TILES.16 TILES.4; do
     cmp "$out/$tiles" "$out/$tiles.packed"
     printf '  %-24s packs back into %s byte for byte\n' "$sheet" "$tiles"
 done
+
+echo
+echo "The sheets are in $out/ (open $out/ega.bmp in any picture viewer)."
+if [ -f "$page" ]; then
+    echo "The page is $page: open it in a browser."
+else
+    echo "The page: build it with \`cmake --workflow --preset web\`, then open $page in a browser."
+fi

@@ -12,6 +12,13 @@
 #include <stdint.h>
 #include <stdio.h>
 
+/* The functions a shared build exports; it hides everything else. */
+#if defined(__GNUC__)
+#define QELEGA_BITMAP_API __attribute__((visibility("default")))
+#else
+#define QELEGA_BITMAP_API
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -32,30 +39,34 @@ typedef struct palette_entry {
 } palette_entry;
 
 /* Writer */
-uint8_t *put_le32(uint8_t *dst, uint32_t value);
-uint8_t *put_le16(uint8_t *dst, uint16_t value);
-int init_bitmap_header(bitmap_header *header, uint32_t width, uint32_t height, uint16_t bit_count);
-int write_bitmap_header(FILE *stream, const bitmap_header *header);
-int write_palette(FILE *stream, const palette_entry *palette, int count);
-int write_bitmap(FILE *stream, const bitmap_header *header, const palette_entry *palette,
-                 const uint8_t *pixels);
+QELEGA_BITMAP_API uint8_t *put_le32(uint8_t *dst, uint32_t value);
+QELEGA_BITMAP_API uint8_t *put_le16(uint8_t *dst, uint16_t value);
+QELEGA_BITMAP_API int init_bitmap_header(bitmap_header *header, uint32_t width, uint32_t height,
+                                         uint16_t bit_count);
+QELEGA_BITMAP_API int write_bitmap_header(FILE *stream, const bitmap_header *header);
+QELEGA_BITMAP_API int write_palette(FILE *stream, const palette_entry *palette, int count);
+QELEGA_BITMAP_API int write_bitmap(FILE *stream, const bitmap_header *header,
+                                   const palette_entry *palette, const uint8_t *pixels);
 
 /* Reader */
-uint32_t get_le32(const uint8_t *src, const uint8_t **next);
-uint16_t get_le16(const uint8_t *src, const uint8_t **next);
-int bitmap_row_bytes(int width, int bit_count);
-int check_bitmap_header(bitmap_header *header);
-int read_bitmap_header(FILE *stream, bitmap_header *header);
-int read_palette(FILE *stream, palette_entry *palette, int count);
-int read_bitmap(FILE *stream, bitmap_header *header, palette_entry **palette, uint8_t **pixels,
-                int header_read);
+QELEGA_BITMAP_API uint32_t get_le32(const uint8_t *src, const uint8_t **next);
+QELEGA_BITMAP_API uint16_t get_le16(const uint8_t *src, const uint8_t **next);
+QELEGA_BITMAP_API int bitmap_row_bytes(int width, int bit_count);
+QELEGA_BITMAP_API int check_bitmap_header(bitmap_header *header);
+QELEGA_BITMAP_API int read_bitmap_header(FILE *stream, bitmap_header *header);
+QELEGA_BITMAP_API int read_palette(FILE *stream, palette_entry *palette, int count);
+QELEGA_BITMAP_API int read_bitmap(FILE *stream, bitmap_header *header, palette_entry **palette,
+                                  uint8_t **pixels, int header_read);
 
 /* Converter */
-int find_nearest_color(int red, int green, int blue, const palette_entry *palette, int count);
-int convert_bitmap_pixels(int width, int height, int source_bit_count,
-                          const palette_entry *source_palette, const uint8_t *source_pixels,
-                          int destination_bit_count, const palette_entry *destination_palette,
-                          uint8_t **destination);
+QELEGA_BITMAP_API int find_nearest_color(int red, int green, int blue,
+                                         const palette_entry *palette, int count);
+QELEGA_BITMAP_API int convert_bitmap_pixels(int width, int height, int source_bit_count,
+                                            const palette_entry *source_palette,
+                                            const uint8_t *source_pixels,
+                                            int destination_bit_count,
+                                            const palette_entry *destination_palette,
+                                            uint8_t **destination);
 
 /* Lenient reader, for pictures saved by other programs. Reads 40-, 52-, 56-,
  * 108- and 124-byte info headers, bottom-up and top-down rows, palettes of
@@ -69,8 +80,8 @@ int convert_bitmap_pixels(int width, int height, int source_bit_count,
  * The stream must be seekable: the pixel data must all be there before the
  * buffers are allocated. 0, -1 refused or unreadable, -2 out of memory,
  * -3 `pixels` null. */
-int read_bitmap_lenient(FILE *stream, bitmap_header *header, palette_entry **palette,
-                        uint8_t **pixels);
+QELEGA_BITMAP_API int read_bitmap_lenient(FILE *stream, bitmap_header *header,
+                                          palette_entry **palette, uint8_t **pixels);
 
 #ifdef __cplusplus
 }

@@ -55,27 +55,31 @@ bool set_option(const char *arg, std::span<const flag_option> options)
 
 }  // namespace
 
-bool scan_arguments(char **argv, std::span<const flag_option> options, const char *(&paths)[2],
-                    void (*print_usage)())
+int scan_arguments(char **argv, std::span<const flag_option> options, const char *(&paths)[2],
+                   const program_text &program)
 {
     int positional = 0;
     for (char **arg = argv[0] != nullptr ? argv + 1 : argv; *arg != nullptr; ++arg) {
         const char *a = *arg;
         if (a[0] == '-') {
             if (std::strcmp(a, "--help") == 0) {
-                print_usage();
-                return false;
+                program.print_usage();
+                return 1;
+            }
+            if (std::strcmp(a, "--version") == 0) {
+                std::printf("%s %s\n", program.name, QELEGA_VERSION);
+                return 0;
             }
             if (!set_option(a, options)) {
                 std::printf("unknown option '%s'\n", a);
-                return false;
+                return 1;
             }
         } else if (positional == 2) {
             std::printf("unneeded parameter '%s'\n", a);
-            return false;
+            return 1;
         } else {
             paths[positional++] = a;
         }
     }
-    return true;
+    return -1;
 }

@@ -25,9 +25,17 @@ struct flag_option {
     bool value;
 };
 
-// Scans the arguments after the program name: "--help" (prints the usage),
-// then the options in table order for each argument that begins with "-",
-// and up to two file names into `paths`. Returns false when the run must end
-// at once: after "--help", "unknown option '%s'" or "unneeded parameter '%s'".
-bool scan_arguments(char **argv, std::span<const flag_option> options, const char *(&paths)[2],
-                    void (*print_usage)());
+// What a program tells about itself: "--version" prints the name and the
+// project version, "--help" calls print_usage.
+struct program_text {
+    const char *name;
+    void (*print_usage)();
+};
+
+// Scans the arguments after the program name: "--help" and "--version", then
+// the options in table order for each argument that begins with "-", and up
+// to two file names into `paths`. Returns -1 when the run goes on, otherwise
+// the status to exit with at once: 0 after "--version"; 1 after "--help",
+// "unknown option '%s'" or "unneeded parameter '%s'".
+int scan_arguments(char **argv, std::span<const flag_option> options, const char *(&paths)[2],
+                   const program_text &program);

@@ -59,7 +59,9 @@ int main(int, char **argv)
         {"--mirror-room", &settings.sheet.mirror_room, true},
         {"--no-remake-water", &settings.sheet.remake_water, false},
     };
-    if (!scan_arguments(argv, options, settings.paths, print_usage)) return 1;
+    const program_text program = {"qelega_shapes", print_usage};
+    if (const int status = scan_arguments(argv, options, settings.paths, program); status >= 0)
+        return status;
     const char *tiles_path = settings.paths[0], *output_path = settings.paths[1];
     if (tiles_path == nullptr) {
         std::printf("no tiles file\n");

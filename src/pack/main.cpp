@@ -116,7 +116,9 @@ int main(int, char **argv)
 {
     run_settings settings;
     const flag_option options[] = {{"--cga", &settings.cga, true}};
-    if (!scan_arguments(argv, options, settings.paths, print_usage)) return 1;
+    const program_text program = {"qelega_pack", print_usage};
+    if (const int status = scan_arguments(argv, options, settings.paths, program); status >= 0)
+        return status;
     if (settings.sheet_path() == nullptr) {
         std::printf("no sheet file\n");
         return 1;
