@@ -6,8 +6,6 @@
 
 namespace {
 
-int32_t bits_per_pixel(int32_t pixels_per_byte) { return 8 / pixels_per_byte; }
-
 // Bit shift of pixel x within its byte: the leftmost pixel holds the highest bits.
 int32_t pixel_shift(int32_t x, int32_t pixels_per_byte)
 {
@@ -24,7 +22,7 @@ uint8_t &byte_of(uint8_t *tiles, int32_t tile, int32_t y, int32_t x, int32_t pix
 uint8_t tile_pixel(const uint8_t *tiles, int32_t tile, int32_t y, int32_t x,
                    int32_t pixels_per_byte)
 {
-    const unsigned mask = (1u << bits_per_pixel(pixels_per_byte)) - 1;
+    const unsigned mask = pixel_mask(pixels_per_byte);
     const uint8_t packed = tile_byte(tiles, tile / sheet_columns, tile % sheet_columns, y, x, pixels_per_byte);
     return static_cast<uint8_t>((packed >> pixel_shift(x, pixels_per_byte)) & mask);
 }
@@ -32,7 +30,7 @@ uint8_t tile_pixel(const uint8_t *tiles, int32_t tile, int32_t y, int32_t x,
 void set_tile_pixel(uint8_t *tiles, int32_t tile, int32_t y, int32_t x, int32_t pixels_per_byte,
                     uint8_t value)
 {
-    const unsigned mask = (1u << bits_per_pixel(pixels_per_byte)) - 1;
+    const unsigned mask = pixel_mask(pixels_per_byte);
     const int32_t shift = pixel_shift(x, pixels_per_byte);
     uint8_t &packed = byte_of(tiles, tile, y, x, pixels_per_byte);
     packed = static_cast<uint8_t>((packed & ~(mask << shift)) | ((value & mask) << shift));
@@ -42,7 +40,7 @@ void fill_tile(uint8_t *tiles, int32_t tile, int32_t y, int32_t x, int32_t pixel
                uint8_t value)
 {
     const uint8_t from = tile_pixel(tiles, tile, y, x, pixels_per_byte);
-    const unsigned mask = (1u << bits_per_pixel(pixels_per_byte)) - 1;
+    const unsigned mask = pixel_mask(pixels_per_byte);
     if (from == (value & mask)) return;
     int32_t stack[tile_pixels];  // each pixel is pushed at most once: it changes colour when pushed
     int32_t top = 0;

@@ -8,10 +8,6 @@ uint8_t canvas[canvas_bytes];
 
 namespace {
 
-int32_t bits_per_pixel(int32_t pixels_per_byte) { return 8 / pixels_per_byte; }
-
-unsigned pixel_mask(int32_t pixels_per_byte) { return (1u << bits_per_pixel(pixels_per_byte)) - 1; }
-
 // The attribute tables cover tiles 0-255; the rest of the sheet has none.
 uint8_t attributes_of(int32_t tile_row, int32_t tile_col)
 {

@@ -23,6 +23,14 @@ constexpr uint32_t tile_file_bytes(int32_t pixels_per_byte)
 
 constexpr uint32_t tile_buffer_bytes = tile_file_bytes(2);
 
+constexpr int32_t bits_per_pixel(int32_t pixels_per_byte) { return 8 / pixels_per_byte; }
+
+// The bits of one pixel: 15 in EGA mode, 3 in CGA mode.
+constexpr unsigned pixel_mask(int32_t pixels_per_byte)
+{
+    return (1u << bits_per_pixel(pixels_per_byte)) - 1;
+}
+
 // Canvas: one palette index per byte, row 0 at the top of the picture.
 constexpr int32_t canvas_width = sheet_columns * tile_size;
 constexpr int32_t canvas_height = sheet_rows * tile_size;
