@@ -5,7 +5,8 @@
 //      bit 4 negative width, bit 5 a size past the signed 32-bit range
 //   3  destination bit count (bits 0-2), bit 3 no destination palette,
 //      bit 4 a caller-supplied buffer, bits 5-7 the nearest-colour search
-//      (the order of bitmap_paths::search; beyond it, the library's choice)
+//      (the order of bitmap_paths::search; just past it, the brute force
+//      held to AVX2; beyond, the library's choice)
 // The rest, repeated as needed, fills both palettes and then the pixels, so a
 // short input still makes a large picture. Checks: the result follows from
 // the size, bit counts and palettes, a caller's buffer is written to its size
@@ -34,10 +35,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size < 4) return 0;
     const uint8_t how_from = data[2], how_to = data[3];
-    const int search = how_to >> 5;
-    bitmap_paths::forced.nearest =
-        search <= static_cast<int>(bitmap_paths::search::cells) ? static_cast<bitmap_paths::search>(search)
-                                                                 : bitmap_paths::search::automatic;
+    using bitmap_paths::search;
+    const int path = how_to >> 5, last = static_cast<int>(search::cells);
+    bitmap_paths::forced = {};
+    bitmap_paths::forced.nearest = path <= last ? static_cast<search>(path)
+                                   : path == last + 1 ? search::brute
+                                                      : search::automatic;
+    bitmap_paths::forced.avx2_brute = path == last + 1;
     int width = how_from & 0x10 ? -1 - data[0] : data[0], height = data[1] & 63;
     if (how_from & 0x20) width = height = 65536 + width;
     const int from = bit_counts[how_from & 7], to = bit_counts[how_to & 7];

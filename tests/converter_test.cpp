@@ -168,9 +168,11 @@ TEST(converter, every_search_matches_the_plain_one)
                                 : i >= 4 && rng() % 2 ? in[i - from / 8] : channel();
                     const bytes bgr = convert(from, sp.data(), in, 24, nullptr);
                     for (size_t i = 0; i < plain.size(); ++i) plain[i] = plain_nearest(&bgr[3 * i], dp);
+                    // The library's own choice, with the brute force held to AVX2.
                     bitmap_paths::forced.nearest = path;
+                    bitmap_paths::forced.avx2_brute = path == search::automatic;
                     EXPECT_EQ(convert(from, sp.data(), in, to, dp.data()), plain);
-                    bitmap_paths::forced.nearest = search::automatic;
+                    bitmap_paths::forced = {};
                 }
     // (15, 15, 15) is as near to entry 4 as to 7, on either side of its cell's corner.
     palette corner(16, palette_entry{255, 255, 255, 0});

@@ -1,9 +1,11 @@
 // Nearest-colour searches for x86 processors with AVX2, picked at run time
 // so that one binary runs on any of them: a brute force for small palettes
-// and, for larger ones, a table of colour cells searched eight entries at a
-// time. Distances are saturated 16-bit lanes, exact below 65535; a colour
-// whose best lane saturates is searched again with full distances.
+// (with AVX-512 VNNI where it is there) and, for larger ones, a table of
+// colour cells searched eight entries at a time. The cells' distances are
+// saturated 16-bit lanes, exact below 65535; a colour whose best lane
+// saturates is searched again with full distances.
 #include "nearest.h"
+#include "paths.h"
 
 #if QELEGA_X86_SEARCH
 #include <immintrin.h>
@@ -15,6 +17,8 @@
 // The cell search uses 128-bit SSE4.1 instructions, but compiled for AVX2
 // their VEX forms save a copy before nearly every one.
 #define QELEGA_AVX2 __attribute__((target("avx2")))
+#define QELEGA_VNNI __attribute__((target("avx2,avx512vnni,avx512vl")))
+#define QELEGA_CELLS __attribute__((target("avx2,bmi2")))
 
 namespace bitmap_search {
 
@@ -28,23 +32,6 @@ int distance(const palette_entry &e, const palette_entry &c)
 // Distance and index as one key: the smallest is the nearest entry with the
 // lowest index, the one that find_nearest_color picks.
 uint32_t key(int distance, int index) { return uint32_t(distance) << 8 | uint32_t(index); }
-
-// One channel of sixteen BGR0 colours, in order, as 16-bit lanes.
-template <int Shift>
-QELEGA_AVX2 __m256i channel16(__m256i first, __m256i second)
-{
-    const __m256i byte = _mm256_set1_epi32(0xFF);
-    const __m256i a = _mm256_and_si256(_mm256_srli_epi32(first, Shift), byte);
-    const __m256i b = _mm256_and_si256(_mm256_srli_epi32(second, Shift), byte);
-    return _mm256_permute4x64_epi64(_mm256_packus_epi32(a, b), _MM_SHUFFLE(3, 1, 2, 0));
-}
-
-// The square of a difference of channels fits 16 unsigned bits.
-QELEGA_AVX2 __m256i square16(__m256i a, __m256i b)
-{
-    const __m256i d = _mm256_sub_epi16(a, b);
-    return _mm256_mullo_epi16(d, d);
-}
 
 // Eight channel bytes widened, minus the colour's channel, squared.
 QELEGA_AVX2 __m128i square8(__m128i channel, const uint8_t *bytes)
@@ -86,42 +73,97 @@ uint8_t plain_nearest(const uint8_t *bgr, const palette_entry *palette, int entr
 
 }  // namespace
 
-QELEGA_AVX2 void brute_nearest(const uint8_t *colours, size_t stride, size_t count,
-                               const palette_entry *palette, int entries, uint8_t *out)
+namespace {
+
+// The brute force compares keys 256 x (|p|^2 - 2 c.p) + index, in 32-bit
+// lanes: the squared distance less |c|^2, which all entries share, so the
+// smallest key is the nearest entry with the lowest index, and exact. With
+// the colour's channels times 4 and each entry's times -128 as 16-bit words,
+// c.p is two pairwise products, a multiply-add each.
+struct brute_entry {
+    __m256i blue_green, red, base;
+};
+
+struct brute_colours {
+    __m256i blue_green, red;  // four times each channel, as 16-bit words
+};
+
+QELEGA_AVX2 brute_entry brute_entry_of(const palette_entry &p, int index)
 {
-    __m256i blue[256], green[256], red[256];
-    for (int e = 0; e < entries; ++e) {
-        blue[e] = _mm256_set1_epi16(palette[e].blue);
-        green[e] = _mm256_set1_epi16(palette[e].green);
-        red[e] = _mm256_set1_epi16(palette[e].red);
-    }
-    const __m256i saturated = _mm256_set1_epi16(-1);
-    size_t i = 0;
-    for (; count - i >= 16; i += 16) {
-        __m256i first, second;
-        load16(colours + i * stride, stride, &first, &second);
-        const __m256i b = channel16<0>(first, second), g = channel16<8>(first, second),
-                      r = channel16<16>(first, second);
-        __m256i best = saturated, index = _mm256_setzero_si256();
-        for (int e = 0; e < entries; ++e) {
-            const __m256i d = _mm256_adds_epu16(
-                _mm256_adds_epu16(square16(b, blue[e]), square16(g, green[e])), square16(r, red[e]));
-            // Only a strictly smaller distance moves a lane to a later entry.
-            const __m256i lower = _mm256_min_epu16(d, best);
-            index = _mm256_blendv_epi8(_mm256_set1_epi16(static_cast<short>(e)), index,
-                                       _mm256_cmpeq_epi16(lower, best));
-            best = lower;
-        }
-        const __m256i bytes =
-            _mm256_permute4x64_epi64(_mm256_packus_epi16(index, index), _MM_SHUFFLE(3, 1, 2, 0));
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), _mm256_castsi256_si128(bytes));
-        auto lanes = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi16(best, saturated)));
-        for (; lanes != 0; lanes &= lanes - 1, lanes &= lanes - 1) {  // two mask bits a lane
-            const size_t j = i + static_cast<unsigned>(__builtin_ctz(lanes)) / 2;
-            out[j] = plain_nearest(colours + j * stride, palette, entries);
-        }
-    }
+    const auto word = [](int channel) { return static_cast<uint32_t>(-128 * channel) & 0xFFFF; };
+    return {_mm256_set1_epi32(static_cast<int>(word(p.blue) | word(p.green) << 16)),
+            _mm256_set1_epi32(static_cast<int>(word(p.red))),
+            _mm256_set1_epi32(256 * distance(p, {0, 0, 0, 0}) + index)};
+}
+
+QELEGA_AVX2 brute_colours brute_colours_of(__m256i bgr0)
+{
+    const __m256i spread = _mm256_setr_epi8(0, -1, 1, -1, 4, -1, 5, -1, 8, -1, 9, -1, 12, -1, 13, -1,
+                                            0, -1, 1, -1, 4, -1, 5, -1, 8, -1, 9, -1, 12, -1, 13, -1);
+    return {_mm256_slli_epi16(_mm256_shuffle_epi8(bgr0, spread), 2),
+            _mm256_and_si256(_mm256_srli_epi32(bgr0, 14), _mm256_set1_epi32(0xFF << 2))};
+}
+
+QELEGA_AVX2 __m256i key_avx2(const brute_entry &e, const brute_colours &c)
+{
+    return _mm256_add_epi32(_mm256_add_epi32(e.base, _mm256_madd_epi16(c.blue_green, e.blue_green)),
+                            _mm256_madd_epi16(c.red, e.red));
+}
+
+QELEGA_VNNI __m256i key_vnni(const brute_entry &e, const brute_colours &c)
+{
+    return _mm256_dpwssd_epi32(_mm256_dpwssd_epi32(e.base, c.blue_green, e.blue_green), c.red, e.red);
+}
+
+// The low bytes of sixteen keys, in order.
+QELEGA_AVX2 void put_indices(__m256i first, __m256i second, uint8_t *out)
+{
+    const __m256i low = _mm256_set1_epi32(0xFF);
+    const __m256i words = _mm256_packus_epi32(_mm256_and_si256(first, low), _mm256_and_si256(second, low));
+    const __m256i bytes = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(words, words),
+                                                      _mm256_setr_epi32(0, 4, 1, 5, 0, 4, 1, 5));
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(out), _mm256_castsi256_si128(bytes));
+}
+
+}  // namespace
+
+#define QELEGA_BRUTE_LOOP(KEY)                                                                    \
+    brute_entry e[256];                                                                           \
+    for (int k = 0; k < entries; ++k) e[k] = brute_entry_of(palette[k], k);                      \
+    size_t i = 0;                                                                                 \
+    for (; count - i >= 16; i += 16) {                                                            \
+        __m256i first, second;                                                                    \
+        load16(colours + i * stride, stride, &first, &second);                                    \
+        const brute_colours a = brute_colours_of(first), b = brute_colours_of(second);            \
+        __m256i best_a = _mm256_set1_epi32(INT_MAX), best_b = best_a;                             \
+        for (int k = 0; k < entries; ++k) {                                                       \
+            best_a = _mm256_min_epi32(best_a, KEY(e[k], a));                                      \
+            best_b = _mm256_min_epi32(best_b, KEY(e[k], b));                                      \
+        }                                                                                         \
+        put_indices(best_a, best_b, out + i);                                                     \
+    }                                                                                             \
     for (; i < count; ++i) out[i] = plain_nearest(colours + i * stride, palette, entries);
+
+QELEGA_AVX2 void brute_avx2(const uint8_t *colours, size_t stride, size_t count,
+                            const palette_entry *palette, int entries, uint8_t *out)
+{
+    QELEGA_BRUTE_LOOP(key_avx2)
+}
+
+QELEGA_VNNI void brute_vnni(const uint8_t *colours, size_t stride, size_t count,
+                            const palette_entry *palette, int entries, uint8_t *out)
+{
+    QELEGA_BRUTE_LOOP(key_vnni)
+}
+
+void brute_nearest(const uint8_t *colours, size_t stride, size_t count,
+                   const palette_entry *palette, int entries, uint8_t *out)
+{
+    // Not a function-local static: C programs link the library without the
+    // C++ runtime's guards, and the check costs a load.
+    const bool vnni = __builtin_cpu_supports("avx512vnni") && __builtin_cpu_supports("avx512vl");
+    const bool avx2 = !vnni || bitmap_paths::forced.avx2_brute;
+    (avx2 ? brute_avx2 : brute_vnni)(colours, stride, count, palette, entries, out);
 }
 
 namespace {
