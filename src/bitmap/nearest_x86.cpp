@@ -379,7 +379,9 @@ QELEGA_AVX2 uint32_t fill(cell_table &t, int cell)
     const coarse_list &candidates = coarse_of_table(t, coarse);  // fills the count too
     uint8_t list[256] = {};
     int n = prune_fine(candidates, t.coarse_count[coarse], lo, list);
-    if (n > 1 && n <= 32) n = drop_dominated(t.palette, list, n, lo, fine_span);
+    // Dominance only pays where it saves a group: one group costs the same
+    // whatever it holds.
+    if (n > 8 && n <= 32) n = drop_dominated(t.palette, list, n, lo, fine_span);
     const auto needed = static_cast<uint32_t>(n + 7) / 8;
     if (group_limit - t.groups_used < needed - 1) return t.fine[cell] = wide;
     put_groups(t.palette, list, n < 8 ? n : 8, t.first + cell);
@@ -411,30 +413,66 @@ uint8_t scan_groups(const palette_entry *palette, const group &first, const grou
     return best;
 }
 
-// The first group, then n - 1 further ones.
-QELEGA_AVX2 uint8_t search_groups(const cell_table &t, const group &first, const group *further,
-                                   uint32_t n, const palette_entry &c)
+// A colour's channels, each in eight 16-bit lanes.
+struct lanes {
+    __m128i blue, green, red;
+};
+
+QELEGA_CELLS lanes lanes_of(uint32_t bgr)
 {
-    const __m128i b = _mm_set1_epi16(c.blue), g = _mm_set1_epi16(c.green),
-                  r = _mm_set1_epi16(c.red);
-    uint32_t best = UINT32_MAX;
-    for (uint32_t k = 0; k < n; ++k) {
-        const group &x = k == 0 ? first : further[k - 1];
-        const __m128i d =
-            _mm_adds_epu16(_mm_adds_epu16(square8(b, x.blue), square8(g, x.green)), square8(r, x.red));
-        // The lowest distance, at the lowest lane that has it.
-        const auto m = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_minpos_epu16(d)));
-        if ((m & 0xFFFF) == 0xFFFF) return scan_groups(t.palette, first, further, n, c);
-        if (n == 1) return x.index[m >> 16 & 7];  // nearly every cell
-        const uint32_t found = key(static_cast<int>(m & 0xFFFF), x.index[m >> 16 & 7]);
+    const __m128i c = _mm_cvtsi32_si128(static_cast<int>(bgr));
+    const auto spread = [](char at) { return _mm_setr_epi8(at, -1, at, -1, at, -1, at, -1, at, -1, at, -1, at, -1, at, -1); };
+    return {_mm_shuffle_epi8(c, spread(0)), _mm_shuffle_epi8(c, spread(1)), _mm_shuffle_epi8(c, spread(2))};
+}
+
+// The saturated distances of a colour to a group's eight candidates, and
+// their lowest, at the lowest lane that has it: distance in bits 0-15, lane
+// in bits 16-18.
+QELEGA_CELLS uint32_t group_minimum(const group &x, const lanes &c)
+{
+    const __m128i d = _mm_adds_epu16(_mm_adds_epu16(square8(c.blue, x.blue), square8(c.green, x.green)),
+                                     square8(c.red, x.red));
+    return static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_minpos_epu16(d)));
+}
+
+// The first group, then n - 1 further ones. Nearly every cell has one group
+// and no saturated lane, which takes one branch that is nearly always right.
+QELEGA_CELLS uint8_t search_groups(const cell_table &t, const group &first, const group *further,
+                                    uint32_t n, uint32_t bgr)
+{
+    const lanes c = lanes_of(bgr);
+    const uint32_t m = group_minimum(first, c);
+    if (__builtin_expect(n == 1 && (m & 0xFFFF) != 0xFFFF, 1)) return first.index[m >> 16 & 7];
+    uint32_t best = key(static_cast<int>(m & 0xFFFF), first.index[m >> 16 & 7]);
+    for (uint32_t k = 1; k < n; ++k) {
+        const uint32_t f = group_minimum(further[k - 1], c);
+        const uint32_t found = key(static_cast<int>(f & 0xFFFF), further[k - 1].index[f >> 16 & 7]);
         best = found < best ? found : best;
     }
-    return static_cast<uint8_t>(best);
+    if ((best >> 8) != 0xFFFF) return static_cast<uint8_t>(best);
+    const palette_entry colour = {uint8_t(bgr), uint8_t(bgr >> 8), uint8_t(bgr >> 16), 0};
+    return scan_groups(t.palette, first, further, n, colour);
+}
+
+// Blue, green and red in bits 0-23; the fourth byte is not read, so that
+// the last of packed 24-bit colours is not read past.
+uint32_t bgr_of(const uint8_t *p) { return p[0] | p[1] << 8 | p[2] << 16; }
+
+// A cell not yet filled, with several groups or pooled out, or a colour
+// whose distances saturate.
+__attribute__((noinline)) QELEGA_CELLS uint8_t cell_nearest_rest(cell_table &t, int cell, uint32_t bgr)
+{
+    uint32_t word = t.fine[cell];
+    if (word == 0) word = fill(t, cell);
+    if (word != wide) return search_groups(t, t.first[cell], t.groups + (word & first_mask), word >> 22, bgr);
+    const int coarse = coarse_of(cell);
+    const palette_entry colour = {uint8_t(bgr), uint8_t(bgr >> 8), uint8_t(bgr >> 16), 0};
+    return scan(t.palette, t.coarse[coarse].index, t.coarse_count[coarse], colour);
 }
 
 }  // namespace
 
-bool cells_available() { return __builtin_cpu_supports("avx2"); }
+bool cells_available() { return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2"); }
 
 cell_table *make_cell_table(const palette_entry *palette, int entries)
 {
@@ -458,23 +496,32 @@ cell_table *make_cell_table(const palette_entry *palette, int entries)
     return t;
 }
 
-QELEGA_AVX2 void cells_nearest(cell_table *t, const uint8_t *colours, size_t stride,
-                                size_t count, uint8_t *out)
+// Nearly every colour finds its cell filled with one group, and no
+// distance saturated; the rest go the longer way.
+__attribute__((always_inline)) inline QELEGA_CELLS uint8_t cell_nearest(cell_table &t, const uint32_t *fine,
+                                                                         const group *first, uint32_t bgr)
 {
-    for (size_t i = 0; i < count; ++i, colours += stride) {
-        const palette_entry c = {colours[0], colours[1], colours[2], 0};
-        constexpr int shift = 8 - fine_bits;
-        const int cell = c.red >> shift << 2 * fine_bits | c.green >> shift << fine_bits |
-                         c.blue >> shift;
-        uint32_t word = t->fine[cell];
-        if (word == 0) word = fill(*t, cell);
-        if (word != wide) {
-            out[i] = search_groups(*t, t->first[cell], t->groups + (word & first_mask), word >> 22, c);
-        } else {
-            const int coarse = coarse_of(cell);
-            out[i] = scan(t->palette, t->coarse[coarse].index, t->coarse_count[coarse], c);
-        }
+    // Five high bits of each channel: red's, green's, blue's.
+    const auto cell = static_cast<int>(_pext_u32(bgr, 0xF8F8F8));
+    if (__builtin_expect(fine[cell] >> 22 != 1, 0)) return cell_nearest_rest(t, cell, bgr);
+    const uint32_t m = group_minimum(first[cell], lanes_of(bgr));
+    if (__builtin_expect((m & 0xFFFF) == 0xFFFF, 0)) return cell_nearest_rest(t, cell, bgr);
+    return first[cell].index[m >> 16];  // minpos leaves bits 19-31 clear
+}
+
+QELEGA_CELLS void cells_nearest(cell_table *t, const uint8_t *colours, size_t stride,
+                                 size_t count, uint8_t *out)
+{
+    if (count == 0) return;
+    const uint32_t *fine = t->fine;  // kept in registers across the stores to out
+    const group *first = t->first;
+    // Four bytes at once wherever a fourth is there to read.
+    for (size_t i = 0; i + 1 < count; ++i, colours += stride) {
+        uint32_t bgr;
+        std::memcpy(&bgr, colours, 4);
+        out[i] = cell_nearest(*t, fine, first, bgr & 0xFFFFFF);
     }
+    out[count - 1] = cell_nearest(*t, fine, first, bgr_of(colours));
 }
 
 void free_cell_table(cell_table *table)
