@@ -1,14 +1,23 @@
 // Nearest-colour searches for x86 processors with AVX2, picked at run time
 // so that one binary runs on any of them: a brute force for small palettes
-// (with AVX-512 VNNI where it is there) and, for larger ones, a table of
-// colour cells searched eight entries at a time. The cells' distances are
-// saturated 16-bit lanes, exact below 65535; a colour whose best lane
-// saturates is searched again with full distances.
+// (in 512-bit vectors where AVX-512 VNNI is there) and, for larger ones, a
+// table of colour cells searched eight entries at a time. The cells'
+// distances are saturated 16-bit lanes, exact below 65535; a colour whose
+// best lane saturates is searched again with full distances.
 #include "nearest.h"
 #include "paths.h"
 
 #if QELEGA_X86_SEARCH
+// GCC 12 warns of the placeholder operand inside its own AVX-512 intrinsics.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <immintrin.h>
+#pragma GCC diagnostic pop
+#else
+#include <immintrin.h>
+#endif
 
 #include <climits>
 #include <cstdlib>
@@ -17,7 +26,7 @@
 // The cell search uses 128-bit SSE4.1 instructions, but compiled for AVX2
 // their VEX forms save a copy before nearly every one.
 #define QELEGA_AVX2 __attribute__((target("avx2")))
-#define QELEGA_VNNI __attribute__((target("avx2,avx512vnni,avx512vl")))
+#define QELEGA_VNNI __attribute__((target("avx2,avx512f,avx512bw,avx512vnni")))
 #define QELEGA_CELLS __attribute__((target("avx2,bmi2")))
 
 namespace bitmap_search {
@@ -79,40 +88,39 @@ namespace {
 // lanes: the squared distance less |c|^2, which all entries share, so the
 // smallest key is the nearest entry with the lowest index, and exact. With
 // the colour's channels times 4 and each entry's times -128 as 16-bit words,
-// c.p is two pairwise products, a multiply-add each.
+// c.p is two pairwise products, a multiply-add each. An entry's three words
+// are broadcast to every lane where they are used.
 struct brute_entry {
-    __m256i blue_green, red, base;
+    int blue_green, red, base;
 };
 
-struct brute_colours {
-    __m256i blue_green, red;  // four times each channel, as 16-bit words
-};
-
-QELEGA_AVX2 brute_entry brute_entry_of(const palette_entry &p, int index)
+brute_entry brute_entry_of(const palette_entry &p, int index)
 {
     const auto word = [](int channel) { return static_cast<uint32_t>(-128 * channel) & 0xFFFF; };
-    return {_mm256_set1_epi32(static_cast<int>(word(p.blue) | word(p.green) << 16)),
-            _mm256_set1_epi32(static_cast<int>(word(p.red))),
-            _mm256_set1_epi32(256 * distance(p, {0, 0, 0, 0}) + index)};
+    return {static_cast<int>(word(p.blue) | word(p.green) << 16), static_cast<int>(word(p.red)),
+            256 * distance(p, {0, 0, 0, 0}) + index};
 }
+
+// From BGR0 colours: blue and green, then red, four times each, as words.
+__m128i spread_blue_green() { return _mm_setr_epi8(0, -1, 1, -1, 4, -1, 5, -1, 8, -1, 9, -1, 12, -1, 13, -1); }
+constexpr int red_shift = 14, red_mask = 0xFF << 2;
+
+struct brute_colours {
+    __m256i blue_green, red;
+};
 
 QELEGA_AVX2 brute_colours brute_colours_of(__m256i bgr0)
 {
-    const __m256i spread = _mm256_setr_epi8(0, -1, 1, -1, 4, -1, 5, -1, 8, -1, 9, -1, 12, -1, 13, -1,
-                                            0, -1, 1, -1, 4, -1, 5, -1, 8, -1, 9, -1, 12, -1, 13, -1);
+    const __m256i spread = _mm256_broadcastsi128_si256(spread_blue_green());
     return {_mm256_slli_epi16(_mm256_shuffle_epi8(bgr0, spread), 2),
-            _mm256_and_si256(_mm256_srli_epi32(bgr0, 14), _mm256_set1_epi32(0xFF << 2))};
+            _mm256_and_si256(_mm256_srli_epi32(bgr0, red_shift), _mm256_set1_epi32(red_mask))};
 }
 
-QELEGA_AVX2 __m256i key_avx2(const brute_entry &e, const brute_colours &c)
+QELEGA_AVX2 __m256i key(const brute_entry &e, const brute_colours &c)
 {
-    return _mm256_add_epi32(_mm256_add_epi32(e.base, _mm256_madd_epi16(c.blue_green, e.blue_green)),
-                            _mm256_madd_epi16(c.red, e.red));
-}
-
-QELEGA_VNNI __m256i key_vnni(const brute_entry &e, const brute_colours &c)
-{
-    return _mm256_dpwssd_epi32(_mm256_dpwssd_epi32(e.base, c.blue_green, e.blue_green), c.red, e.red);
+    const __m256i blue_green = _mm256_madd_epi16(c.blue_green, _mm256_set1_epi32(e.blue_green));
+    const __m256i red = _mm256_madd_epi16(c.red, _mm256_set1_epi32(e.red));
+    return _mm256_add_epi32(_mm256_add_epi32(_mm256_set1_epi32(e.base), blue_green), red);
 }
 
 // The low bytes of sixteen keys, in order.
@@ -125,43 +133,76 @@ QELEGA_AVX2 void put_indices(__m256i first, __m256i second, uint8_t *out)
     _mm_storeu_si128(reinterpret_cast<__m128i *>(out), _mm256_castsi256_si128(bytes));
 }
 
-}  // namespace
+struct wide_colours {
+    __m512i blue_green, red;
+};
 
-#define QELEGA_BRUTE_LOOP(KEY)                                                                    \
-    brute_entry e[256];                                                                           \
-    for (int k = 0; k < entries; ++k) e[k] = brute_entry_of(palette[k], k);                      \
-    size_t i = 0;                                                                                 \
-    for (; count - i >= 16; i += 16) {                                                            \
-        __m256i first, second;                                                                    \
-        load16(colours + i * stride, stride, &first, &second);                                    \
-        const brute_colours a = brute_colours_of(first), b = brute_colours_of(second);            \
-        __m256i best_a = _mm256_set1_epi32(INT_MAX), best_b = best_a;                             \
-        for (int k = 0; k < entries; ++k) {                                                       \
-            best_a = _mm256_min_epi32(best_a, KEY(e[k], a));                                      \
-            best_b = _mm256_min_epi32(best_b, KEY(e[k], b));                                      \
-        }                                                                                         \
-        put_indices(best_a, best_b, out + i);                                                     \
-    }                                                                                             \
-    for (; i < count; ++i) out[i] = plain_nearest(colours + i * stride, palette, entries);
+QELEGA_VNNI wide_colours wide_colours_of(const uint8_t *p, size_t stride)
+{
+    __m256i first, second;
+    load16(p, stride, &first, &second);
+    const __m512i bgr0 = _mm512_inserti64x4(_mm512_castsi256_si512(first), second, 1);
+    const __m512i spread = _mm512_broadcast_i32x4(spread_blue_green());
+    return {_mm512_slli_epi16(_mm512_shuffle_epi8(bgr0, spread), 2),
+            _mm512_and_si512(_mm512_srli_epi32(bgr0, red_shift), _mm512_set1_epi32(red_mask))};
+}
+
+QELEGA_VNNI __m512i key(const brute_entry &e, const wide_colours &c)
+{
+    const __m512i blue_green = _mm512_dpwssd_epi32(_mm512_set1_epi32(e.base), c.blue_green,
+                                                   _mm512_set1_epi32(e.blue_green));
+    return _mm512_dpwssd_epi32(blue_green, c.red, _mm512_set1_epi32(e.red));
+}
 
 QELEGA_AVX2 void brute_avx2(const uint8_t *colours, size_t stride, size_t count,
                             const palette_entry *palette, int entries, uint8_t *out)
 {
-    QELEGA_BRUTE_LOOP(key_avx2)
+    brute_entry e[256];
+    for (int k = 0; k < entries; ++k) e[k] = brute_entry_of(palette[k], k);
+    size_t i = 0;
+    for (; count - i >= 16; i += 16) {
+        __m256i first, second;
+        load16(colours + i * stride, stride, &first, &second);
+        const brute_colours a = brute_colours_of(first), b = brute_colours_of(second);
+        __m256i best_a = _mm256_set1_epi32(INT_MAX), best_b = best_a;
+        for (int k = 0; k < entries; ++k) {
+            best_a = _mm256_min_epi32(best_a, key(e[k], a));
+            best_b = _mm256_min_epi32(best_b, key(e[k], b));
+        }
+        put_indices(best_a, best_b, out + i);
+    }
+    for (; i < count; ++i) out[i] = plain_nearest(colours + i * stride, palette, entries);
 }
 
+// Thirty-two colours at a time, in two vectors of sixteen; the rest as above.
 QELEGA_VNNI void brute_vnni(const uint8_t *colours, size_t stride, size_t count,
                             const palette_entry *palette, int entries, uint8_t *out)
 {
-    QELEGA_BRUTE_LOOP(key_vnni)
+    brute_entry e[256];
+    for (int k = 0; k < entries; ++k) e[k] = brute_entry_of(palette[k], k);
+    size_t i = 0;
+    for (; count - i >= 32; i += 32) {
+        const wide_colours a = wide_colours_of(colours + i * stride, stride),
+                           b = wide_colours_of(colours + (i + 16) * stride, stride);
+        __m512i best_a = _mm512_set1_epi32(INT_MAX), best_b = best_a;
+        for (int k = 0; k < entries; ++k) {
+            best_a = _mm512_min_epi32(best_a, key(e[k], a));
+            best_b = _mm512_min_epi32(best_b, key(e[k], b));
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), _mm512_cvtepi32_epi8(best_a));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i + 16), _mm512_cvtepi32_epi8(best_b));
+    }
+    brute_avx2(colours + i * stride, stride, count - i, palette, entries, out + i);
 }
+
+}  // namespace
 
 void brute_nearest(const uint8_t *colours, size_t stride, size_t count,
                    const palette_entry *palette, int entries, uint8_t *out)
 {
     // Not a function-local static: C programs link the library without the
     // C++ runtime's guards, and the check costs a load.
-    const bool vnni = __builtin_cpu_supports("avx512vnni") && __builtin_cpu_supports("avx512vl");
+    const bool vnni = __builtin_cpu_supports("avx512vnni") && __builtin_cpu_supports("avx512bw");
     const bool avx2 = !vnni || bitmap_paths::forced.avx2_brute;
     (avx2 ? brute_avx2 : brute_vnni)(colours, stride, count, palette, entries, out);
 }
