@@ -168,9 +168,10 @@ TEST(converter, every_search_matches_the_plain_one)
                                 : i >= 4 && rng() % 2 ? in[i - from / 8] : channel();
                     const bytes bgr = convert(from, sp.data(), in, 24, nullptr);
                     for (size_t i = 0; i < plain.size(); ++i) plain[i] = plain_nearest(&bgr[3 * i], dp);
-                    // The library's own choice, with the brute force held to AVX2.
+                    // The library's own choice, as on processors without AVX-512
+                    // VNNI or a fast pext.
                     bitmap_paths::forced.nearest = path;
-                    bitmap_paths::forced.avx2_brute = path == search::automatic;
+                    bitmap_paths::forced.avx2_brute = bitmap_paths::forced.no_pext = path == search::automatic;
                     EXPECT_EQ(convert(from, sp.data(), in, to, dp.data()), plain);
                     bitmap_paths::forced = {};
                 }

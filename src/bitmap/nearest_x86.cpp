@@ -1,9 +1,7 @@
 // Nearest-colour searches for x86 processors with AVX2, picked at run time
 // so that one binary runs on any of them: a brute force for small palettes
 // (in 512-bit vectors where AVX-512 VNNI is there) and, for larger ones, a
-// table of colour cells searched eight entries at a time. The cells'
-// distances are saturated 16-bit lanes, exact below 65535; a colour whose
-// best lane saturates is searched again with full distances.
+// table of colour cells searched eight entries at a time, in bytes.
 #include "nearest.h"
 #include "paths.h"
 
@@ -41,14 +39,6 @@ int distance(const palette_entry &e, const palette_entry &c)
 // Distance and index as one key: the smallest is the nearest entry with the
 // lowest index, the one that find_nearest_color picks.
 uint32_t key(int distance, int index) { return uint32_t(distance) << 8 | uint32_t(index); }
-
-// Eight channel bytes widened, minus the colour's channel, squared.
-QELEGA_AVX2 __m128i square8(__m128i channel, const uint8_t *bytes)
-{
-    const __m128i d = _mm_sub_epi16(
-        channel, _mm_cvtepu8_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(bytes))));
-    return _mm_mullo_epi16(d, d);
-}
 
 }  // namespace
 
@@ -102,7 +92,10 @@ brute_entry brute_entry_of(const palette_entry &p, int index)
 }
 
 // From BGR0 colours: blue and green, then red, four times each, as words.
-__m128i spread_blue_green() { return _mm_setr_epi8(0, -1, 1, -1, 4, -1, 5, -1, 8, -1, 9, -1, 12, -1, 13, -1); }
+__m128i spread_blue_green()
+{
+    return _mm_setr_epi8(0, -1, 1, -1, 4, -1, 5, -1, 8, -1, 9, -1, 12, -1, 13, -1);
+}
 constexpr int red_shift = 14, red_mask = 0xFF << 2;
 
 struct brute_colours {
@@ -218,19 +211,25 @@ constexpr int fine_bits = 5, coarse_bits = 3;
 constexpr int fine_cells = 1 << 3 * fine_bits, coarse_cells = 1 << 3 * coarse_bits;
 constexpr int fine_span = (256 >> fine_bits) - 1, coarse_span = (256 >> coarse_bits) - 1;
 
-// Eight candidates in index order, each channel widened to 16-bit lanes
-// when searched. A short group repeats its last candidate, which cannot
-// change the answer; a cell with one candidate is a group of it alone, so
-// that every colour takes the same branch-free way.
-struct alignas(8) group {
-    uint8_t blue[8], green[8], red[8], index[8];
+// Eight candidates in index order: blue and green interleaved, then red
+// interleaved with the candidate's index, as one 32-byte vector. A short
+// group repeats its last candidate, which cannot change the answer; a cell
+// with one candidate is a group of it alone, so that every colour takes the
+// same branch-free way.
+struct alignas(32) group {
+    uint8_t blue_green[16], red_index[16];
 };
+
+// The channels of a cell's candidates are searched as differences in signed
+// bytes, so that each lies within 127 of every colour in the cell.
+constexpr int byte_reach = 127;
 
 // A fine cell's first group is kept with the cell, so that one access finds
 // it; further groups (a cell with more than eight candidates) come from a
 // shared pool. A fine cell's word: 0 until filled, then its count of groups
 // in bits 22-29 and where the further ones start in bits 0-21, or bit 31
-// alone when the pool ran out, and its coarse cell's list is searched instead.
+// alone when the pool ran out or a candidate is beyond a byte's reach, and
+// its coarse cell's list is searched instead.
 constexpr uint32_t first_mask = (1u << 22) - 1, wide = 1u << 31;
 constexpr uint32_t group_limit = 8192;  // 256 KiB of further groups
 
@@ -247,7 +246,7 @@ struct coarse_list {
 struct cell_table {
     const palette_entry *palette;
     int entries, distinct_count;
-    uint8_t distinct[256];  // first index of each colour, in index order
+    coarse_list all;  // the first index of each colour, in index order
     uint32_t fine[fine_cells];
     uint16_t coarse_count[coarse_cells];  // 0 until filled
     coarse_list coarse[coarse_cells];
@@ -270,29 +269,6 @@ palette_entry point(const corner &lo, int span, int which)
     return {static_cast<uint8_t>(lo.blue + (which & 1 ? span : 0)),
             static_cast<uint8_t>(lo.green + (which & 2 ? span : 0)),
             static_cast<uint8_t>(lo.red + (which & 4 ? span : 0)), 0};
-}
-
-// Of `list` (indices in index order), the entries that can be nearest to
-// some colour of the cell: those whose closest point in it is no farther
-// than the farthest point of the entry that is best in the worst case.
-int prune(const palette_entry *palette, const uint8_t *list, int n, const corner &lo, int span,
-          uint8_t *kept)
-{
-    int limit = INT_MAX, count = 0;
-    for (int i = 0; i < n; ++i) {
-        const palette_entry &e = palette[list[i]];
-        const int far = far_axis(e.red, lo.red, span) + far_axis(e.green, lo.green, span) +
-                        far_axis(e.blue, lo.blue, span);
-        limit = far < limit ? far : limit;
-    }
-    for (int i = 0; i < n; ++i) {
-        const palette_entry &e = palette[list[i]];
-        if (near_axis(e.red, lo.red, span) + near_axis(e.green, lo.green, span) +
-                near_axis(e.blue, lo.blue, span) <=
-            limit)
-            kept[count++] = list[i];
-    }
-    return count;
 }
 
 // Drops each entry that another beats at every colour of the cell (by
@@ -331,19 +307,14 @@ corner corner_of(int cell, int bits)
     return {(cell >> 2 * bits & mask) << side, (cell >> bits & mask) << side, (cell & mask) << side};
 }
 
-const coarse_list &coarse_of_table(cell_table &t, int coarse)
+// The channels beside the list's first n indices, padded.
+void set_channels(const palette_entry *palette, coarse_list &l, int n)
 {
-    coarse_list &l = t.coarse[coarse];
-    if (t.coarse_count[coarse] != 0) return l;
-    const int n = prune(t.palette, t.distinct, t.distinct_count, corner_of(coarse, coarse_bits),
-                        coarse_span, l.index);
     for (int i = 0; i < (n + 7) / 8 * 8; ++i) {
-        const palette_entry &e = t.palette[l.index[i < n ? i : n - 1]];
+        const palette_entry &e = palette[l.index[i < n ? i : n - 1]];
         l.index[i] = l.index[i < n ? i : n - 1];
         l.blue[i] = e.blue, l.green[i] = e.green, l.red[i] = e.red;
     }
-    t.coarse_count[coarse] = static_cast<uint16_t>(n);
-    return l;
 }
 
 // Eight channel bytes widened to 16-bit lanes.
@@ -367,16 +338,18 @@ QELEGA_AVX2 __m128i near8(__m128i v, __m128i lo, __m128i hi)
     return _mm_mullo_epi16(d, d);
 }
 
-// prune() over a coarse list for a fine cell, eight entries at a time.
-// Sums saturate: the limit is then exact or 65535, and a limit of 65535
-// keeps every entry, which is never wrong, only slower.
-QELEGA_AVX2 int prune_fine(const coarse_list &l, int n, const corner &c, uint8_t *kept)
+// Of a list's n entries (in index order), those that can be nearest to some
+// colour of the cell from c, span wide: those whose closest point in it is
+// no farther than the farthest point of the entry that is best in the worst
+// case; eight entries at a time. Sums saturate: the limit is then exact or
+// 65535, and a limit of 65535 keeps every entry, which is never wrong, only
+// slower.
+QELEGA_AVX2 int prune(const coarse_list &l, int n, const corner &c, int span, uint8_t *kept)
 {
     const __m128i lo[3] = {_mm_set1_epi16(short(c.blue)), _mm_set1_epi16(short(c.green)),
                            _mm_set1_epi16(short(c.red))};
-    const __m128i hi[3] = {_mm_set1_epi16(short(c.blue + fine_span)),
-                           _mm_set1_epi16(short(c.green + fine_span)),
-                           _mm_set1_epi16(short(c.red + fine_span))};
+    const __m128i hi[3] = {_mm_set1_epi16(short(c.blue + span)), _mm_set1_epi16(short(c.green + span)),
+                           _mm_set1_epi16(short(c.red + span))};
     __m128i limit = _mm_set1_epi16(-1);
     for (int i = 0; i < n; i += 8) {
         const __m128i b = widen(l.blue + i), g = widen(l.green + i), r = widen(l.red + i);
@@ -401,30 +374,65 @@ QELEGA_AVX2 int prune_fine(const coarse_list &l, int n, const corner &c, uint8_t
     return count;
 }
 
-void put_groups(const palette_entry *palette, const uint8_t *list, int n, group *out)
+// Whether every channel of the list's entries is within a byte's reach of
+// every colour of the fine cell at lo.
+bool within_reach(const palette_entry *palette, const uint8_t *list, int n, const corner &lo)
 {
-    for (int i = 0; i < (n + 7) / 8 * 8; ++i) {
-        const uint8_t index = list[i < n ? i : n - 1];
-        group &g = out[i / 8];
-        g.blue[i % 8] = palette[index].blue;
-        g.green[i % 8] = palette[index].green;
-        g.red[i % 8] = palette[index].red;
-        g.index[i % 8] = index;
+    const auto near = [](int v, int low) {
+        return v >= low + fine_span - byte_reach && v <= low + byte_reach;
+    };
+    for (int i = 0; i < n; ++i) {
+        const palette_entry &e = palette[list[i]];
+        if (!near(e.blue, lo.blue) || !near(e.green, lo.green) || !near(e.red, lo.red)) return false;
     }
+    return true;
 }
 
-QELEGA_AVX2 uint32_t fill(cell_table &t, int cell)
+// Up to eight candidates as one group: each as blue, green, red and index,
+// then the pairs moved to their halves.
+QELEGA_CELLS void put_group(const palette_entry *palette, const uint8_t *list, int n, group *out)
+{
+    alignas(32) uint32_t words[8];
+    for (int i = 0; i < 8; ++i) {
+        const uint8_t index = list[i < n ? i : n - 1];
+        const palette_entry &e = palette[index];
+        words[i] = e.blue | e.green << 8 | e.red << 16 | uint32_t{index} << 24;
+    }
+    const __m256i pairs = _mm256_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, 2, 3, 6, 7, 10, 11, 14, 15,
+                                           0, 1, 4, 5, 8, 9, 12, 13, 2, 3, 6, 7, 10, 11, 14, 15);
+    const __m256i v = _mm256_shuffle_epi8(_mm256_load_si256(reinterpret_cast<const __m256i *>(words)), pairs);
+    const __m256i halves = _mm256_permute4x64_epi64(v, _MM_SHUFFLE(3, 1, 2, 0));
+    _mm256_store_si256(reinterpret_cast<__m256i *>(out), halves);
+}
+
+QELEGA_CELLS void put_groups(const palette_entry *palette, const uint8_t *list, int n, group *out)
+{
+    for (int i = 0; i < n; i += 8) put_group(palette, list + i, n - i < 8 ? n - i : 8, out + i / 8);
+}
+
+QELEGA_AVX2 const coarse_list &coarse_of_table(cell_table &t, int coarse)
+{
+    coarse_list &l = t.coarse[coarse];
+    if (t.coarse_count[coarse] != 0) return l;
+    const int n = prune(t.all, t.distinct_count, corner_of(coarse, coarse_bits), coarse_span, l.index);
+    set_channels(t.palette, l, n);
+    t.coarse_count[coarse] = static_cast<uint16_t>(n);
+    return l;
+}
+
+QELEGA_CELLS uint32_t fill(cell_table &t, int cell)
 {
     const int coarse = coarse_of(cell);
     const corner lo = corner_of(cell, fine_bits);
     const coarse_list &candidates = coarse_of_table(t, coarse);  // fills the count too
     uint8_t list[256] = {};
-    int n = prune_fine(candidates, t.coarse_count[coarse], lo, list);
+    int n = prune(candidates, t.coarse_count[coarse], lo, fine_span, list);
     // Dominance only pays where it saves a group: one group costs the same
     // whatever it holds.
     if (n > 8 && n <= 32) n = drop_dominated(t.palette, list, n, lo, fine_span);
     const auto needed = static_cast<uint32_t>(n + 7) / 8;
-    if (group_limit - t.groups_used < needed - 1) return t.fine[cell] = wide;
+    if (group_limit - t.groups_used < needed - 1 || !within_reach(t.palette, list, n, lo))
+        return t.fine[cell] = wide;
     put_groups(t.palette, list, n < 8 ? n : 8, t.first + cell);
     if (n > 8) put_groups(t.palette, list + 8, n - 8, t.groups + t.groups_used);
     t.fine[cell] = needed << 22 | t.groups_used;
@@ -442,70 +450,62 @@ uint8_t scan(const palette_entry *palette, const uint8_t *list, int n, const pal
     return static_cast<uint8_t>(best);
 }
 
-uint8_t scan_groups(const palette_entry *palette, const group &first, const group *further,
-                    uint32_t n, const palette_entry &c)
+// A colour's blue and green over the low half, its red over the high one.
+QELEGA_CELLS __m256i colour_of(uint32_t bgr)
 {
-    uint8_t best = first.index[0];
-    for (uint32_t k = 0; k < n; ++k) {
-        const uint8_t found = scan(palette, (k == 0 ? first : further[k - 1]).index, 8, c);
-        if (key(distance(palette[found], c), found) < key(distance(palette[best], c), best))
-            best = found;
-    }
-    return best;
+    const __m256i spread = _mm256_setr_epi8(0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1,
+                                            2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2);
+    return _mm256_shuffle_epi8(_mm256_set1_epi32(static_cast<int>(bgr)), spread);
 }
 
-// A colour's channels, each in eight 16-bit lanes.
-struct lanes {
-    __m128i blue, green, red;
-};
-
-QELEGA_CELLS lanes lanes_of(uint32_t bgr)
+// The distances of a colour to a group's eight candidates, and their lowest,
+// at the lowest lane that has it: distance in word 0, lane in word 1. Each
+// difference is within a byte's reach, so the squares and sums are exact:
+// the pairwise sums within 16 signed bits, the total within 3 x 127^2.
+QELEGA_CELLS __m128i group_minimum(const group &x, __m256i colour)
 {
-    const __m128i c = _mm_cvtsi32_si128(static_cast<int>(bgr));
-    const auto spread = [](char at) { return _mm_setr_epi8(at, -1, at, -1, at, -1, at, -1, at, -1, at, -1, at, -1, at, -1); };
-    return {_mm_shuffle_epi8(c, spread(0)), _mm_shuffle_epi8(c, spread(1)), _mm_shuffle_epi8(c, spread(2))};
+    const __m256i keep = _mm256_setr_epi16(-1, -1, -1, -1, -1, -1, -1, -1, 0xFF, 0xFF, 0xFF, 0xFF,
+                                           0xFF, 0xFF, 0xFF, 0xFF);  // not the indices
+    const __m256i candidates = _mm256_load_si256(reinterpret_cast<const __m256i *>(&x));
+    const __m256i d = _mm256_abs_epi8(_mm256_sub_epi8(colour, candidates));  // within 127
+    const __m256i squares = _mm256_maddubs_epi16(d, _mm256_and_si256(d, keep));
+    const __m128i sums = _mm_add_epi16(_mm256_castsi256_si128(squares), _mm256_extracti128_si256(squares, 1));
+    return _mm_minpos_epu16(sums);
 }
 
-// The saturated distances of a colour to a group's eight candidates, and
-// their lowest, at the lowest lane that has it: distance in bits 0-15, lane
-// in bits 16-18.
-QELEGA_CELLS uint32_t group_minimum(const group &x, const lanes &c)
+// The index at a group minimum's lane.
+QELEGA_CELLS uint8_t index_at(const group &x, __m128i minimum)
 {
-    const __m128i d = _mm_adds_epu16(_mm_adds_epu16(square8(c.blue, x.blue), square8(c.green, x.green)),
-                                     square8(c.red, x.red));
-    return static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_minpos_epu16(d)));
+    return (x.red_index + 1)[2 * static_cast<size_t>(_mm_extract_epi16(minimum, 1))];
 }
 
-// The first group, then n - 1 further ones. Nearly every cell has one group
-// and no saturated lane, which takes one branch that is nearly always right.
-QELEGA_CELLS uint8_t search_groups(const cell_table &t, const group &first, const group *further,
-                                    uint32_t n, uint32_t bgr)
+QELEGA_CELLS uint32_t key_of(const group &x, __m128i minimum)
 {
-    const lanes c = lanes_of(bgr);
-    const uint32_t m = group_minimum(first, c);
-    if (__builtin_expect(n == 1 && (m & 0xFFFF) != 0xFFFF, 1)) return first.index[m >> 16 & 7];
-    uint32_t best = key(static_cast<int>(m & 0xFFFF), first.index[m >> 16 & 7]);
+    return key(_mm_cvtsi128_si32(minimum) & 0xFFFF, index_at(x, minimum));
+}
+
+// The first group, then n - 1 further ones.
+QELEGA_CELLS uint8_t search_groups(const group &first, const group *further, uint32_t n, uint32_t bgr)
+{
+    const __m256i c = colour_of(bgr);
+    uint32_t best = key_of(first, group_minimum(first, c));
     for (uint32_t k = 1; k < n; ++k) {
-        const uint32_t f = group_minimum(further[k - 1], c);
-        const uint32_t found = key(static_cast<int>(f & 0xFFFF), further[k - 1].index[f >> 16 & 7]);
+        const uint32_t found = key_of(further[k - 1], group_minimum(further[k - 1], c));
         best = found < best ? found : best;
     }
-    if ((best >> 8) != 0xFFFF) return static_cast<uint8_t>(best);
-    const palette_entry colour = {uint8_t(bgr), uint8_t(bgr >> 8), uint8_t(bgr >> 16), 0};
-    return scan_groups(t.palette, first, further, n, colour);
+    return static_cast<uint8_t>(best);
 }
 
 // Blue, green and red in bits 0-23; the fourth byte is not read, so that
 // the last of packed 24-bit colours is not read past.
 uint32_t bgr_of(const uint8_t *p) { return p[0] | p[1] << 8 | p[2] << 16; }
 
-// A cell not yet filled, with several groups or pooled out, or a colour
-// whose distances saturate.
+// A cell not yet filled, with several groups, or searched by its coarse list.
 __attribute__((noinline)) QELEGA_CELLS uint8_t cell_nearest_rest(cell_table &t, int cell, uint32_t bgr)
 {
     uint32_t word = t.fine[cell];
     if (word == 0) word = fill(t, cell);
-    if (word != wide) return search_groups(t, t.first[cell], t.groups + (word & first_mask), word >> 22, bgr);
+    if (word != wide) return search_groups(t.first[cell], t.groups + (word & first_mask), word >> 22, bgr);
     const int coarse = coarse_of(cell);
     const palette_entry colour = {uint8_t(bgr), uint8_t(bgr >> 8), uint8_t(bgr >> 16), 0};
     return scan(t.palette, t.coarse[coarse].index, t.coarse_count[coarse], colour);
@@ -518,8 +518,9 @@ bool cells_available() { return __builtin_cpu_supports("avx2") && __builtin_cpu_
 cell_table *make_cell_table(const palette_entry *palette, int entries)
 {
     auto *t = static_cast<cell_table *>(std::malloc(sizeof(cell_table)));
-    group *first = static_cast<group *>(std::malloc(sizeof(group) * fine_cells));
-    group *groups = static_cast<group *>(std::malloc(sizeof(group) * group_limit));
+    // On cache lines, so that no group is split between two.
+    group *first = static_cast<group *>(std::aligned_alloc(64, sizeof(group) * fine_cells));
+    group *groups = static_cast<group *>(std::aligned_alloc(64, sizeof(group) * group_limit));
     if (t == nullptr || first == nullptr || groups == nullptr) {
         std::free(t);
         std::free(first);
@@ -529,7 +530,8 @@ cell_table *make_cell_table(const palette_entry *palette, int entries)
     t->first = first;
     t->palette = palette;
     t->entries = entries;
-    t->distinct_count = distinct_entries(palette, entries, t->distinct);
+    t->distinct_count = distinct_entries(palette, entries, t->all.index);
+    set_channels(palette, t->all, t->distinct_count);
     std::memset(t->fine, 0, sizeof t->fine);
     std::memset(t->coarse_count, 0, sizeof t->coarse_count);
     t->groups = groups;
@@ -537,32 +539,53 @@ cell_table *make_cell_table(const palette_entry *palette, int entries)
     return t;
 }
 
-// Nearly every colour finds its cell filled with one group, and no
-// distance saturated; the rest go the longer way.
+namespace {
+
+// The cell of a colour: five high bits of each channel, red's, green's,
+// blue's. Where pext is slow (microcode on AMD before Zen 3), by shifts.
+template <bool Pext>
+__attribute__((always_inline)) inline QELEGA_CELLS int cell_of(uint32_t bgr)
+{
+    if constexpr (Pext) return static_cast<int>(_pext_u32(bgr, 0xF8F8F8));
+    return static_cast<int>((bgr >> 3 & 0x1F) | (bgr >> 6 & 0x3E0) | (bgr >> 9 & 0x7C00));
+}
+
+bool pext_is_fast()
+{
+    return !bitmap_paths::forced.no_pext && !__builtin_cpu_is("amdfam15h") && !__builtin_cpu_is("amdfam17h");
+}
+
+// Nearly every colour finds its cell filled with one group; the rest go the
+// longer way.
+template <bool Pext>
 __attribute__((always_inline)) inline QELEGA_CELLS uint8_t cell_nearest(cell_table &t, const uint32_t *fine,
                                                                          const group *first, uint32_t bgr)
 {
-    // Five high bits of each channel: red's, green's, blue's.
-    const auto cell = static_cast<int>(_pext_u32(bgr, 0xF8F8F8));
+    const int cell = cell_of<Pext>(bgr);
     if (__builtin_expect(fine[cell] >> 22 != 1, 0)) return cell_nearest_rest(t, cell, bgr);
-    const uint32_t m = group_minimum(first[cell], lanes_of(bgr));
-    if (__builtin_expect((m & 0xFFFF) == 0xFFFF, 0)) return cell_nearest_rest(t, cell, bgr);
-    return first[cell].index[m >> 16];  // minpos leaves bits 19-31 clear
+    return index_at(first[cell], group_minimum(first[cell], colour_of(bgr)));
 }
 
-QELEGA_CELLS void cells_nearest(cell_table *t, const uint8_t *colours, size_t stride,
-                                 size_t count, uint8_t *out)
+template <bool Pext>
+QELEGA_CELLS void cells_loop(cell_table *t, const uint8_t *colours, size_t stride, size_t count, uint8_t *out)
 {
-    if (count == 0) return;
     const uint32_t *fine = t->fine;  // kept in registers across the stores to out
     const group *first = t->first;
     // Four bytes at once wherever a fourth is there to read.
     for (size_t i = 0; i + 1 < count; ++i, colours += stride) {
         uint32_t bgr;
         std::memcpy(&bgr, colours, 4);
-        out[i] = cell_nearest(*t, fine, first, bgr & 0xFFFFFF);
+        out[i] = cell_nearest<Pext>(*t, fine, first, bgr);  // the fourth byte is not looked at
     }
-    out[count - 1] = cell_nearest(*t, fine, first, bgr_of(colours));
+    out[count - 1] = cell_nearest<Pext>(*t, fine, first, bgr_of(colours));
+}
+
+}  // namespace
+
+void cells_nearest(cell_table *t, const uint8_t *colours, size_t stride, size_t count, uint8_t *out)
+{
+    if (count == 0) return;
+    (pext_is_fast() ? cells_loop<true> : cells_loop<false>)(t, colours, stride, count, out);
 }
 
 void free_cell_table(cell_table *table)

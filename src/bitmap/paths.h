@@ -15,6 +15,7 @@ struct forcing {
     bool one_row_reads = false;    // read_bitmap's loop without its chunk
     bool portable_unpack = false;  // the table code even where SSE2 is there
     bool avx2_brute = false;       // the brute force without AVX-512 VNNI
+    bool no_pext = false;          // the cell search's cell numbers by shifts
 };
 
 inline forcing forced;
