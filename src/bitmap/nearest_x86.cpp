@@ -250,12 +250,14 @@ struct cell_table {
     uint32_t fine[fine_cells];
     uint16_t coarse_count[coarse_cells];  // 0 until filled
     coarse_list coarse[coarse_cells];
+    void *block;   // both kinds of groups, from one allocation
     group *first;  // one a fine cell
     group *groups;
     uint32_t groups_used;
 };
 
-static_assert(sizeof(cell_table) + sizeof(group) * (fine_cells + group_limit) < (2u << 20),
+constexpr size_t cache_line = 64, group_bytes = sizeof(group) * (fine_cells + group_limit);
+static_assert(sizeof(cell_table) + group_bytes + cache_line - 1 < (2u << 20),
               "a call's cell table stays under 2 MiB");
 
 namespace {
@@ -518,23 +520,23 @@ bool cells_available() { return __builtin_cpu_supports("avx2") && __builtin_cpu_
 cell_table *make_cell_table(const palette_entry *palette, int entries)
 {
     auto *t = static_cast<cell_table *>(std::malloc(sizeof(cell_table)));
-    // On cache lines, so that no group is split between two.
-    group *first = static_cast<group *>(std::aligned_alloc(64, sizeof(group) * fine_cells));
-    group *groups = static_cast<group *>(std::aligned_alloc(64, sizeof(group) * group_limit));
-    if (t == nullptr || first == nullptr || groups == nullptr) {
+    void *block = std::malloc(group_bytes + cache_line - 1);
+    if (t == nullptr || block == nullptr) {
         std::free(t);
-        std::free(first);
-        std::free(groups);
+        std::free(block);
         return nullptr;
     }
-    t->first = first;
+    // On cache lines, so that no group is split between two.
+    const uintptr_t at = (reinterpret_cast<uintptr_t>(block) + cache_line - 1) & ~uintptr_t{cache_line - 1};
+    t->block = block;
+    t->first = reinterpret_cast<group *>(at);
+    t->groups = t->first + fine_cells;
     t->palette = palette;
     t->entries = entries;
     t->distinct_count = distinct_entries(palette, entries, t->all.index);
     set_channels(palette, t->all, t->distinct_count);
     std::memset(t->fine, 0, sizeof t->fine);
     std::memset(t->coarse_count, 0, sizeof t->coarse_count);
-    t->groups = groups;
     t->groups_used = 0;
     return t;
 }
@@ -590,7 +592,7 @@ void cells_nearest(cell_table *t, const uint8_t *colours, size_t stride, size_t 
 
 void free_cell_table(cell_table *table)
 {
-    if (table != nullptr) std::free(table->first), std::free(table->groups);
+    if (table != nullptr) std::free(table->block);
     std::free(table);
 }
 
