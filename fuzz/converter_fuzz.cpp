@@ -12,6 +12,7 @@
 // the size, bit counts and palettes, a caller's buffer is written to its size
 // and no further, and every index written is find_nearest_color's answer for
 // the pixel's colour, which the fast search for direct colour must give too.
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
@@ -51,7 +52,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const auto *palettes = reinterpret_cast<const palette_entry *>(in.data());
     const palette_entry *from_palette = how_from & 8 ? nullptr : palettes;
     const palette_entry *to_palette = how_to & 8 ? nullptr : palettes + 256;
-    const uint8_t *source = in.data() + 2 * 256 * entry_bytes;
+    // The pixels in a buffer of their own, exactly sized (one byte when
+    // there are none), so that a read past them is caught.
+    const uint8_t *first_pixel = in.data() + 2 * 256 * entry_bytes;
+    const size_t in_bytes = std::max<size_t>(pixels * buffer_pixel_bytes(from), 1);
+    const std::vector<uint8_t> pixels_in(first_pixel, first_pixel + in_bytes);
+    const uint8_t *source = pixels_in.data();
     const size_t out_bytes = pixels * buffer_pixel_bytes(to);
     std::vector<uint8_t> mine(out_bytes + 16, 0xA5);
     uint8_t *out = own ? mine.data() : nullptr;

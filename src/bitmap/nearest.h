@@ -54,13 +54,14 @@ inline int far_axis(int v, int lo, int span)
 // Each writes out[i], the nearest entry for the i-th of `count` colours,
 // given as blue, green and red bytes, `stride` (3 or 4) bytes apart.
 
-// AVX2: every entry against sixteen colours at a time.
+// AVX2: every entry against sixteen colours at a time; with AVX-512 VNNI,
+// thirty-two.
 bool brute_available();
 void brute_nearest(const uint8_t *colours, size_t stride, size_t count,
                    const palette_entry *palette, int entries, uint8_t *out);
 
-// AVX2: a table of colour cells, each with the few entries that can be
-// nearest inside it. Null when memory runs out.
+// AVX2 and BMI2: a table of colour cells, each with the few entries that
+// can be nearest inside it. Null when memory runs out.
 struct cell_table;
 bool cells_available();
 cell_table *make_cell_table(const palette_entry *palette, int entries);

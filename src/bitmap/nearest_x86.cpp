@@ -21,8 +21,8 @@
 #include <cstdlib>
 #include <cstring>
 
-// The cell search uses 128-bit SSE4.1 instructions, but compiled for AVX2
-// their VEX forms save a copy before nearly every one.
+// The pruning uses 128-bit SSE4.1 instructions, but compiled for AVX2 their
+// VEX forms save a copy before nearly every one.
 #define QELEGA_AVX2 __attribute__((target("avx2")))
 #define QELEGA_VNNI __attribute__((target("avx2,avx512f,avx512bw,avx512vnni")))
 #define QELEGA_CELLS __attribute__((target("avx2,bmi2")))
@@ -195,7 +195,8 @@ void brute_nearest(const uint8_t *colours, size_t stride, size_t count,
 {
     // Not a function-local static: C programs link the library without the
     // C++ runtime's guards, and the check costs a load.
-    const bool vnni = __builtin_cpu_supports("avx512vnni") && __builtin_cpu_supports("avx512bw");
+    const bool vnni = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                      __builtin_cpu_supports("avx512vnni");
     const bool avx2 = !vnni || bitmap_paths::forced.avx2_brute;
     (avx2 ? brute_avx2 : brute_vnni)(colours, stride, count, palette, entries, out);
 }
@@ -221,7 +222,8 @@ struct alignas(32) group {
 };
 
 // The channels of a cell's candidates are searched as differences in signed
-// bytes, so that each lies within 127 of every colour in the cell.
+// bytes, so each must lie within 127 of every colour in the cell; fill()
+// leaves a cell with one beyond that to its coarse list.
 constexpr int byte_reach = 127;
 
 // A fine cell's first group is kept with the cell, so that one access finds
@@ -246,6 +248,7 @@ struct coarse_list {
 struct cell_table {
     const palette_entry *palette;
     int entries, distinct_count;
+    size_t searched, by_coarse;  // colours so far, and those searched by coarse lists
     coarse_list all;  // the first index of each colour, in index order
     uint32_t fine[fine_cells];
     uint16_t coarse_count[coarse_cells];  // 0 until filled
@@ -442,14 +445,36 @@ QELEGA_CELLS uint32_t fill(cell_table &t, int cell)
     return t.fine[cell];
 }
 
-uint8_t scan(const palette_entry *palette, const uint8_t *list, int n, const palette_entry &c)
+// Eight bytes, each in a 32-bit lane.
+QELEGA_CELLS __m256i widen32(const uint8_t *bytes)
 {
-    uint32_t best = UINT32_MAX;
-    for (int i = 0; i < n; ++i) {
-        const uint32_t k = key(distance(palette[list[i]], c), list[i]);
-        best = k < best ? k : best;
+    return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(bytes)));
+}
+
+// The square of each lane's difference, which fits the lane's low half.
+QELEGA_CELLS __m256i square32(__m256i a, __m256i b)
+{
+    const __m256i d = _mm256_abs_epi32(_mm256_sub_epi32(a, b));
+    return _mm256_madd_epi16(d, d);
+}
+
+// The nearest of a list's n entries, eight at a time in full 32-bit keys.
+QELEGA_CELLS uint8_t scan_list(const coarse_list &l, int n, uint32_t bgr)
+{
+    const __m256i b = _mm256_set1_epi32(static_cast<int>(bgr & 0xFF)),
+                  g = _mm256_set1_epi32(static_cast<int>(bgr >> 8 & 0xFF)),
+                  r = _mm256_set1_epi32(static_cast<int>(bgr >> 16 & 0xFF));
+    __m256i best = _mm256_set1_epi32(-1);
+    for (int i = 0; i < n; i += 8) {
+        const __m256i d = _mm256_add_epi32(_mm256_add_epi32(square32(widen32(l.blue + i), b),
+                                                            square32(widen32(l.green + i), g)),
+                                           square32(widen32(l.red + i), r));
+        best = _mm256_min_epu32(best, _mm256_or_si256(_mm256_slli_epi32(d, 8), widen32(l.index + i)));
     }
-    return static_cast<uint8_t>(best);
+    __m128i m = _mm_min_epu32(_mm256_castsi256_si128(best), _mm256_extracti128_si256(best, 1));
+    m = _mm_min_epu32(m, _mm_shuffle_epi32(m, _MM_SHUFFLE(1, 0, 3, 2)));
+    m = _mm_min_epu32(m, _mm_shuffle_epi32(m, _MM_SHUFFLE(2, 3, 0, 1)));
+    return static_cast<uint8_t>(_mm_cvtsi128_si32(m));
 }
 
 // A colour's blue and green over the low half, its red over the high one.
@@ -478,7 +503,7 @@ QELEGA_CELLS __m128i group_minimum(const group &x, __m256i colour)
 // The index at a group minimum's lane.
 QELEGA_CELLS uint8_t index_at(const group &x, __m128i minimum)
 {
-    return (x.red_index + 1)[2 * static_cast<size_t>(_mm_extract_epi16(minimum, 1))];
+    return x.red_index[2 * static_cast<size_t>(_mm_extract_epi16(minimum, 1)) + 1];
 }
 
 QELEGA_CELLS uint32_t key_of(const group &x, __m128i minimum)
@@ -509,8 +534,8 @@ __attribute__((noinline)) QELEGA_CELLS uint8_t cell_nearest_rest(cell_table &t, 
     if (word == 0) word = fill(t, cell);
     if (word != wide) return search_groups(t.first[cell], t.groups + (word & first_mask), word >> 22, bgr);
     const int coarse = coarse_of(cell);
-    const palette_entry colour = {uint8_t(bgr), uint8_t(bgr >> 8), uint8_t(bgr >> 16), 0};
-    return scan(t.palette, t.coarse[coarse].index, t.coarse_count[coarse], colour);
+    ++t.by_coarse;
+    return scan_list(t.coarse[coarse], t.coarse_count[coarse], bgr);
 }
 
 }  // namespace
@@ -533,6 +558,7 @@ cell_table *make_cell_table(const palette_entry *palette, int entries)
     t->groups = t->first + fine_cells;
     t->palette = palette;
     t->entries = entries;
+    t->searched = t->by_coarse = 0;
     t->distinct_count = distinct_entries(palette, entries, t->all.index);
     set_channels(palette, t->all, t->distinct_count);
     std::memset(t->fine, 0, sizeof t->fine);
@@ -584,10 +610,22 @@ QELEGA_CELLS void cells_loop(cell_table *t, const uint8_t *colours, size_t strid
 
 }  // namespace
 
+// Where a quarter of the colours go to coarse lists (a palette far from
+// the picture's colours, or the pool spent), the brute force is faster, and
+// takes over the rest.
 void cells_nearest(cell_table *t, const uint8_t *colours, size_t stride, size_t count, uint8_t *out)
 {
-    if (count == 0) return;
-    (pext_is_fast() ? cells_loop<true> : cells_loop<false>)(t, colours, stride, count, out);
+    const auto loop = pext_is_fast() ? cells_loop<true> : cells_loop<false>;
+    constexpr size_t block = size_t{1} << 14;
+    for (size_t done = 0; done < count; done += block) {
+        if (t->searched >= block && t->by_coarse > t->searched / 4) {
+            brute_nearest(colours + done * stride, stride, count - done, t->palette, t->entries, out + done);
+            return;
+        }
+        const size_t n = count - done < block ? count - done : block;
+        loop(t, colours + done * stride, stride, n, out + done);
+        t->searched += n;
+    }
 }
 
 void free_cell_table(cell_table *table)
