@@ -147,11 +147,9 @@ QELEGA_VNNI __m512i key(const brute_entry &e, const wide_colours &c)
     return _mm512_dpwssd_epi32(blue_green, c.red, _mm512_set1_epi32(e.red));
 }
 
-QELEGA_AVX2 void brute_avx2(const uint8_t *colours, size_t stride, size_t count,
+QELEGA_AVX2 void brute_avx2(const brute_entry *e, const uint8_t *colours, size_t stride, size_t count,
                             const palette_entry *palette, int entries, uint8_t *out)
 {
-    brute_entry e[256];
-    for (int k = 0; k < entries; ++k) e[k] = brute_entry_of(palette[k], k);
     size_t i = 0;
     for (; count - i >= 16; i += 16) {
         __m256i first, second;
@@ -168,11 +166,9 @@ QELEGA_AVX2 void brute_avx2(const uint8_t *colours, size_t stride, size_t count,
 }
 
 // Thirty-two colours at a time, in two vectors of sixteen; the rest as above.
-QELEGA_VNNI void brute_vnni(const uint8_t *colours, size_t stride, size_t count,
+QELEGA_VNNI void brute_vnni(const brute_entry *e, const uint8_t *colours, size_t stride, size_t count,
                             const palette_entry *palette, int entries, uint8_t *out)
 {
-    brute_entry e[256];
-    for (int k = 0; k < entries; ++k) e[k] = brute_entry_of(palette[k], k);
     size_t i = 0;
     for (; count - i >= 32; i += 32) {
         const wide_colours a = wide_colours_of(colours + i * stride, stride),
@@ -185,7 +181,7 @@ QELEGA_VNNI void brute_vnni(const uint8_t *colours, size_t stride, size_t count,
         _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), _mm512_cvtepi32_epi8(best_a));
         _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i + 16), _mm512_cvtepi32_epi8(best_b));
     }
-    brute_avx2(colours + i * stride, stride, count - i, palette, entries, out + i);
+    brute_avx2(e, colours + i * stride, stride, count - i, palette, entries, out + i);
 }
 
 }  // namespace
@@ -198,7 +194,9 @@ void brute_nearest(const uint8_t *colours, size_t stride, size_t count,
     const bool vnni = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
                       __builtin_cpu_supports("avx512vnni");
     const bool avx2 = !vnni || bitmap_paths::forced.avx2_brute;
-    (avx2 ? brute_avx2 : brute_vnni)(colours, stride, count, palette, entries, out);
+    brute_entry e[256];
+    for (int k = 0; k < entries; ++k) e[k] = brute_entry_of(palette[k], k);
+    (avx2 ? brute_avx2 : brute_vnni)(e, colours, stride, count, palette, entries, out);
 }
 
 namespace {
