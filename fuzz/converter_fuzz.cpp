@@ -5,7 +5,7 @@
 //      bit 4 negative width, bit 5 a size past the signed 32-bit range
 //   3  destination bit count (bits 0-2), bit 3 no destination palette,
 //      bit 4 a caller-supplied buffer, bits 5-7 the nearest-colour search
-//      (the order of bitmap_paths::search; just past it, the library's
+//      (the order of test_switch::search; just past it, the library's
 //      choice as without AVX-512 VNNI or a fast pext; beyond, its own)
 // The rest, repeated as needed, fills both palettes and then the pixels, so a
 // short input still makes a large picture. Checks: the result follows from
@@ -18,7 +18,7 @@
 
 #include "bitmap.h"
 #include "layout.h"
-#include "paths.h"
+#include "test_switch.h"
 
 using namespace bitmap_layout;
 
@@ -36,11 +36,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size < 4) return 0;
     const uint8_t how_from = data[2], how_to = data[3];
-    using bitmap_paths::search;
+    using test_switch::search;
     const int path = how_to >> 5, last = static_cast<int>(search::cells);
-    bitmap_paths::forced = {};
-    bitmap_paths::forced.nearest = path <= last ? static_cast<search>(path) : search::automatic;
-    bitmap_paths::forced.avx2_brute = bitmap_paths::forced.no_pext = path == last + 1;
+    test_switch::force = {};
+    test_switch::force.nearest = path <= last ? static_cast<search>(path) : search::automatic;
+    test_switch::force.avx2_brute = test_switch::force.no_pext = path == last + 1;
     int width = how_from & 0x10 ? -1 - data[0] : data[0], height = data[1] & 63;
     if (how_from & 0x20) width = height = 65536 + width;
     const int from = bit_counts[how_from & 7], to = bit_counts[how_to & 7];

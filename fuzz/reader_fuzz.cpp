@@ -12,7 +12,7 @@
 
 #include "bitmap.h"
 #include "layout.h"
-#include "paths.h"
+#include "test_switch.h"
 
 using namespace bitmap_layout;
 
@@ -20,8 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size < 2) return 0;
     const unsigned option = data[--size];
-    bitmap_paths::forced.one_row_reads = (option & 8) != 0;
-    bitmap_paths::forced.portable_unpack = (option & 16) != 0;
+    test_switch::force.one_row_reads = (option & 8) != 0;
+    test_switch::force.portable_unpack = (option & 16) != 0;
     // Readable claims above 1 MiB take the paths that smaller ones take, at a
     // hundred times the cost under ASan.
     const uint32_t width = size >= header_bytes ? get_le32(data + 18, nullptr) : 0;

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "bitmap.h"
-#include "paths.h"
+#include "test_switch.h"
 #include "test_support.h"
 
 namespace {
@@ -146,7 +146,7 @@ uint8_t plain_nearest(const uint8_t *bgr, const palette &p)
 // byte's reach of every entry, and the brute force takes over the cells.
 TEST(converter, every_search_matches_the_plain_one)
 {
-    using bitmap_paths::search;
+    using test_switch::search;
     std::mt19937 rng(1234);
     const auto channel = [&rng] { return uint8_t(rng() & 1 ? rng() : rng() % 32 * 8 + 7 * (rng() & 1)); };
     const auto entry_channel = [&](int kind) {
@@ -171,11 +171,11 @@ TEST(converter, every_search_matches_the_plain_one)
                     for (size_t i = 0; i < plain.size(); ++i) plain[i] = plain_nearest(&bgr[3 * i], dp);
                     // The library's own choice, as on processors without AVX-512
                     // VNNI or a fast pext.
-                    bitmap_paths::forced.nearest = path;
-                    bitmap_paths::forced.avx2_brute = path == search::automatic;
-                    bitmap_paths::forced.no_pext = path == search::automatic;
+                    test_switch::force.nearest = path;
+                    test_switch::force.avx2_brute = path == search::automatic;
+                    test_switch::force.no_pext = path == search::automatic;
                     EXPECT_EQ(convert(from, sp.data(), in, to, dp.data()), plain);
-                    bitmap_paths::forced = {};
+                    test_switch::force = {};
                 }
     // (15, 15, 15) is as near to entry 4 as to 7, on either side of its cell's corner.
     palette corner(16, palette_entry{255, 255, 255, 0});

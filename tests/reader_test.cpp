@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "bitmap.h"
-#include "paths.h"
+#include "test_switch.h"
 
 namespace {
 
@@ -189,7 +189,7 @@ TEST(read_bitmap, chunked_reads_and_simd_unpacking_match_the_plain_loop)
         const size_t data = header.data_offset, row = (file.size() - data) / 70;
         // What one configuration leaves: the outcome, both buffers, the position.
         const auto read_with = [&](const bytes &cut, bool one_row, bool portable) {
-            bitmap_paths::forced.one_row_reads = one_row, bitmap_paths::forced.portable_unpack = portable;
+            test_switch::force.one_row_reads = one_row, test_switch::force.portable_unpack = portable;
             bytes colours(1024, 0xEE), pixels(size, 0xEE);
             auto *palette_at = reinterpret_cast<palette_entry *>(colours.data());
             uint8_t *pixels_at = pixels.data();
@@ -198,7 +198,7 @@ TEST(read_bitmap, chunked_reads_and_simd_unpacking_match_the_plain_loop)
             testing::internal::CaptureStdout();
             const int result = read_bitmap(stream.get(), &h, &palette_at, &pixels_at, 0);
             const std::string said = testing::internal::GetCapturedStdout();
-            bitmap_paths::forced = {};
+            test_switch::force = {};
             return std::tuple(result, said, colours, pixels, std::ftell(stream.get()));
         };
         for (size_t rows = 0; rows <= 70; ++rows)

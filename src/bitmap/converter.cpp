@@ -12,13 +12,13 @@
 #include "bitmap.h"
 #include "layout.h"
 #include "nearest.h"
-#include "paths.h"
+#include "test_switch.h"
 
 using namespace bitmap_layout;
 using bitmap_search::distance;
 using bitmap_search::far_axis;
 using bitmap_search::near_axis;
-using search_path = bitmap_paths::search;
+using search_path = test_switch::search;
 
 namespace {
 
@@ -352,7 +352,7 @@ bool available(search_path s)
 search_path choose(int from, size_t pixels, int entries)
 {
     constexpr size_t setup_cost = size_t{1} << 16;
-    const search_path forced = bitmap_paths::forced.nearest;
+    const search_path forced = test_switch::force.nearest;
     if (forced != search_path::automatic && available(forced)) return forced;
     if (entries <= 16 && available(search_path::brute)) return search_path::brute;
     if (entries > 16 && available(search_path::cells) && pixels * size_t(entries) >= setup_cost)

@@ -3,7 +3,7 @@
 // (in 512-bit vectors where AVX-512 VNNI is there) and, for larger ones, a
 // table of colour cells searched eight entries at a time, in bytes.
 #include "nearest.h"
-#include "paths.h"
+#include "test_switch.h"
 
 #if QELEGA_X86_SEARCH
 // GCC 12 warns of the placeholder operand inside its own AVX-512 intrinsics.
@@ -193,7 +193,7 @@ void brute_nearest(const uint8_t *colours, size_t stride, size_t count,
     // C++ runtime's guards, and the check costs a load.
     const bool vnni = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
                       __builtin_cpu_supports("avx512vnni");
-    const bool avx2 = !vnni || bitmap_paths::forced.avx2_brute;
+    const bool avx2 = !vnni || test_switch::force.avx2_brute;
     brute_entry e[256];
     for (int k = 0; k < entries; ++k) e[k] = brute_entry_of(palette[k], k);
     (avx2 ? brute_avx2 : brute_vnni)(e, colours, stride, count, palette, entries, out);
@@ -578,7 +578,7 @@ __attribute__((always_inline)) inline QELEGA_CELLS int cell_of(uint32_t bgr)
 
 bool pext_is_fast()
 {
-    return !bitmap_paths::forced.no_pext && !__builtin_cpu_is("amdfam15h") && !__builtin_cpu_is("amdfam17h");
+    return !test_switch::force.no_pext && !__builtin_cpu_is("amdfam15h") && !__builtin_cpu_is("amdfam17h");
 }
 
 // Nearly every colour finds its cell filled with one group; the rest go the

@@ -9,7 +9,7 @@
 
 #include "bitmap.h"
 #include "layout.h"
-#include "paths.h"
+#include "test_switch.h"
 
 using namespace bitmap_layout;
 
@@ -163,7 +163,7 @@ int read_rows(FILE *stream, const bitmap_header *header, uint8_t *pixels)
     if (header->height == 0 || stored_bytes == 0) return 0;  // nothing to read
     const size_t fit = chunk_bytes / stored_bytes;
     uint32_t block_rows = fit < header->height ? static_cast<uint32_t>(fit) : header->height;
-    if (block_rows == 0 || bitmap_paths::forced.one_row_reads) block_rows = 1;
+    if (block_rows == 0 || test_switch::force.one_row_reads) block_rows = 1;
     const bool as_kept = header->bit_count >= 8 &&
                          stored_bytes == size_t{header->width} * buffer_pixel_bytes(header->bit_count);
     if (as_kept && block_rows > 1 && holds(stream, uint64_t{stored_bytes} * header->height))

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "layout.h"
-#include "paths.h"
+#include "test_switch.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -101,7 +101,7 @@ uint32_t sse2_4bit(const uint8_t *, uint8_t *, uint32_t) { return 0; }
 
 void unpack_row(const uint8_t *stored, uint8_t *row, uint32_t width, uint32_t bit_count)
 {
-    const bool simd = !bitmap_paths::forced.portable_unpack;
+    const bool simd = !test_switch::force.portable_unpack;
     if (bit_count == 1) {
         const uint32_t done = simd ? sse2_1bit(stored, row, width) : 0;
         table_1bit(stored + done / 8, row + done, width - done);

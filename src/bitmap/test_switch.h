@@ -1,16 +1,17 @@
-// The library's choices between implementations that give the same bytes.
-// Tests and the fuzz target force each one so that it is checked against the
-// others; everything else leaves the choice to the library.
+// A switch for tests: it makes the library take one search or unpacking
+// path of several that give the same bytes, so that tests and the fuzz
+// targets check each path against the others. Everything else leaves it
+// alone, and the library then chooses by processor and picture.
 #pragma once
 
-namespace bitmap_paths {
+namespace test_switch {
 
 // Nearest-colour searches for direct colour to indexed: the plain full
 // search per pixel, the portable cell search with its cache of answers, the
 // SIMD brute force and the SIMD cell table.
 enum class search { automatic, plain, cached, brute, cells };
 
-struct forcing {
+struct forced_paths {
     search nearest = search::automatic;
     bool one_row_reads = false;    // read_bitmap's loop without its chunk
     bool portable_unpack = false;  // the table code even where SSE2 is there
@@ -18,6 +19,6 @@ struct forcing {
     bool no_pext = false;          // the cell search's cell numbers by shifts
 };
 
-inline forcing forced;
+inline forced_paths force;
 
-}  // namespace bitmap_paths
+}  // namespace test_switch
