@@ -5,11 +5,11 @@
 # dominates both, so the ratio shows what the conversion itself adds.
 #
 # usage: bench/run_tool.sh [QELEGA_SHAPES] [RUNS]
-#   QELEGA_SHAPES  the built tool (default: build/src/cli/qelega_shapes)
+#   QELEGA_SHAPES  the built tool (default: build/src/qelega_shapes/qelega_shapes)
 #   RUNS           runs of each command (default: 500)
 set -euo pipefail
 
-tool=$(realpath "${1:-build/src/cli/qelega_shapes}")
+tool=$(realpath "${1:-build/src/qelega_shapes/qelega_shapes}")
 runs=${2:-500}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
