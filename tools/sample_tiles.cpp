@@ -6,39 +6,44 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include "sample_tiles.h"
 
 #include "tiles.h"
 
 namespace {
 
-enum ega_color : uint8_t {
-    black, blue, green, cyan, red, magenta, brown, light_grey,
-    dark_grey, light_blue, light_green, light_cyan, light_red, light_magenta, yellow, white,
-};
+// A colour by the name the palette's table gives it; a name that is not
+// there is a mistake in this file.
+uint8_t color(const char *name, const tile_mode &mode = ega_mode)
+{
+    for (int32_t i = 0; i < color_count(mode.pixels_per_byte); ++i)
+        if (std::strcmp(mode.color_names[i], name) == 0) return static_cast<uint8_t>(i);
+    std::abort();
+}
 
-// CGA colour of each EGA colour. Dark colours keep their hue as far as CGA
-// palette 1 has it: green and cyan to cyan (so grass stays the grass colour),
-// red, magenta and brown to magenta, blue and dark grey to black. Light
-// colours become light grey, its one light colour, so a dark and a light
-// colour stay apart and water (blue, light blue, white) is black and grey.
-constexpr uint8_t cga_of[16] = {
-    0,  // black
-    0,  // blue
-    1,  // green
-    1,  // cyan
-    2,  // red
-    2,  // magenta
-    2,  // brown
-    3,  // light grey
-    0,  // dark grey
-    3,  // light blue
-    3,  // light green
-    3,  // light cyan
-    3,  // light red
-    3,  // light magenta
-    3,  // yellow
-    3,  // white
+// The CGA colour of each EGA colour. Dark colours keep their hue as far as
+// CGA palette 1 has it: green and cyan to cyan (so grass stays the grass
+// colour), red, magenta and brown to magenta, blue and dark grey to black.
+// Light colours become light grey, its one light colour, so a dark and a
+// light colour stay apart and water (blue, light blue, white) is black and grey.
+constexpr const char *cga_of[16][2] = {
+    {"black", "black"},               //  0
+    {"blue", "black"},                //  1
+    {"green", "cyan"},                //  2
+    {"cyan", "cyan"},                 //  3
+    {"red", "magenta"},               //  4
+    {"magenta", "magenta"},           //  5
+    {"brown", "magenta"},             //  6
+    {"light grey", "light grey"},     //  7
+    {"dark grey", "black"},           //  8
+    {"light blue", "light grey"},     //  9
+    {"light green", "light grey"},    // 10
+    {"light cyan", "light grey"},     // 11
+    {"light red", "light grey"},      // 12
+    {"light magenta", "light grey"},  // 13
+    {"yellow", "light grey"},         // 14
+    {"white", "light grey"},          // 15
 };
 
 // Digits of 3 x 5 pixels, one glyph per line, rows separated by spaces.
@@ -116,9 +121,9 @@ constexpr int bayer[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 
 struct ground {
     uint8_t base, speck, ink;
 };
-constexpr ground sand = {yellow, brown, black};
+ground sand() { return {color("yellow"), color("brown"), color("black")}; }
 
-ground grass() { return {ega_mode.grass_color, light_green, white}; }
+ground grass() { return {ega_mode.grass_color, color("light green"), color("white")}; }
 
 struct spot {
     int y, x;
@@ -212,9 +217,9 @@ void draw_plain_water(int tile)
     for (int y = 0; y < tile_size; ++y)
         for (int x = 0; x < tile_size; ++x) {
             const int crest = (2 * y + wave[x % 8] + 16) % 8;
-            put(tile, y, x, crest == 0 ? white : crest < 3 ? light_blue : blue);
+            put(tile, y, x, crest == 0 ? color("white") : crest < 3 ? color("light blue") : color("blue"));
         }
-    draw_label(tile, {1, 1}, cyan, blue);
+    draw_label(tile, {1, 1}, color("cyan"), color("blue"));
 }
 
 // Black (0) on the shape's land, where a plain mask keeps the water tile's
@@ -223,8 +228,8 @@ void draw_mask(int tile)
 {
     const shore &s = shore_of_mask(tile);
     for (int y = 0; y < tile_size; ++y)
-        for (int x = 0; x < tile_size; ++x) put(tile, y, x, is_water(s, y, x) ? cyan : black);
-    draw_number(tile, label_spot(s, true), white);
+        for (int x = 0; x < tile_size; ++x) put(tile, y, x, is_water(s, y, x) ? color("cyan") : color("black"));
+    draw_number(tile, label_spot(s, true), color("white"));
 }
 
 void draw_ground(int tile, const ground &g)
@@ -239,7 +244,7 @@ void draw_ground(int tile, const ground &g)
 // when the mask is inverted.
 void draw_water_tile(int tile, int mask)
 {
-    const ground g = is_grass(tile) ? grass() : sand;
+    const ground g = is_grass(tile) ? grass() : sand();
     draw_ground(tile, g);
     draw_label(tile, label_spot(shore_of_mask(std::abs(mask)), mask < 0), g.ink, g.base);
 }
@@ -247,7 +252,7 @@ void draw_water_tile(int tile, int mask)
 void draw_grass(int tile)
 {
     draw_ground(tile, grass());
-    draw_label(tile, {1, 1}, white, black);
+    draw_label(tile, {1, 1}, color("white"), color("black"));
 }
 
 // Each column has one colour; the upper half of the sheet shows it in
@@ -272,7 +277,7 @@ void draw_ordinary(int tile)
     for (int y = 0; y < tile_size; ++y)
         for (int x = 0; x < tile_size; ++x)
             put(tile, y, x, second_color(tile, y, x) ? second : first);
-    draw_label(tile, {1, 1}, white, black);
+    draw_label(tile, {1, 1}, color("white"), color("black"));
 }
 
 void draw_tile_picture(int tile)
@@ -299,6 +304,8 @@ void make_sample_tiles(uint8_t *ega_file, uint8_t *cga_file)
     find_mask_tiles();
     for (int tile = 0; tile < tile_count; ++tile) draw_tile_picture(tile);
     pack_sheet(sheet, ega_file, ega_mode.pixels_per_byte);
-    for (uint32_t i = 0; i < canvas_bytes; ++i) cga_sheet[i] = cga_of[sheet[i]];
+    uint8_t to_cga[16];
+    for (const auto &[ega, cga] : cga_of) to_cga[color(ega)] = color(cga, cga_mode);
+    for (uint32_t i = 0; i < canvas_bytes; ++i) cga_sheet[i] = to_cga[sheet[i]];
     pack_sheet(cga_sheet, cga_file, cga_mode.pixels_per_byte);
 }

@@ -1,6 +1,7 @@
 // The page's entry points into the core: plain byte buffers in and out,
 // results by sign, and nothing here that the programs do not share. The page
-// copies a file into a buffer, calls one of these, and reads the result out.
+// copies a file into a buffer, calls one of these, and reads the result out;
+// what the core prints (its refusals and reports) the page shows.
 #include <emscripten.h>
 
 #include <cstdio>
@@ -18,23 +19,28 @@ uint8_t sample_cga[tile_file_bytes(4)];
 // A written sheet: header, palette and rows, the same bytes qelega_shapes
 // writes, and a byte more for the NUL that the C library's fmemopen keeps.
 uint8_t bitmap_file[54 + 16 * 4 + canvas_bytes / 2 + 1];
-uint32_t last_width, last_height;  // of the last picture offered for packing
-uint8_t clipboard[tile_pixels / 2];  // one copied tile, as stored
+uint8_t clipboard[tile_bytes_of(2)];  // one copied tile, as stored
+int32_t drawn_from[tile_count];      // the last answer of core_tiles_drawn_from
 
 const tile_mode &mode_of(int cga) { return cga != 0 ? cga_mode : ega_mode; }
 
+sheet_options options_of(int dungeon, int mirror_room, int remake_water)
+{
+    return {dungeon != 0, mirror_room != 0, remake_water != 0};
+}
+
 // Packs into a scratch buffer first, so that a refused sheet leaves the
-// current tile file as it was.
+// current tile file as it was. The pixels changed, or negative.
 int pack_into_tiles(const bitmap_header &header, const palette_entry *palette,
-                    const uint8_t *pixels, int cga)
+                    const uint8_t *pixels, int cga, const char *name)
 {
     static uint8_t packed[tile_buffer_bytes];
-    last_width = header.width;
-    last_height = header.height;
     uint32_t changed = 0;
     const int result = pack_picture(header, palette, pixels, mode_of(cga), packed, &changed);
+    if (result == wrong_sheet_size) print_wrong_sheet_size(header.width, header.height, name);
     if (result < 0) return result;
     std::memcpy(tile_buffer, packed, tile_file_bytes(mode_of(cga).pixels_per_byte));
+    if (changed != 0) print_changed_pixels(changed, nullptr);
     return static_cast<int>(changed);
 }
 
@@ -42,27 +48,71 @@ int pack_into_tiles(const bitmap_header &header, const palette_entry *palette,
 
 extern "C" {
 
+// The sheet's geometry and the modes' facts, as the core defines them.
 EMSCRIPTEN_KEEPALIVE int core_canvas_width() { return canvas_width; }
 EMSCRIPTEN_KEEPALIVE int core_canvas_height() { return canvas_height; }
 EMSCRIPTEN_KEEPALIVE int core_tile_size() { return tile_size; }
-
-EMSCRIPTEN_KEEPALIVE uint8_t *core_tiles() { return tile_buffer; }
+EMSCRIPTEN_KEEPALIVE int core_sheet_columns() { return sheet_columns; }
+EMSCRIPTEN_KEEPALIVE int core_tile_count() { return tile_count; }
+EMSCRIPTEN_KEEPALIVE int core_tile_left(int tile) { return tile_left(tile); }
+EMSCRIPTEN_KEEPALIVE int core_tile_top(int tile) { return tile_top(tile); }
+EMSCRIPTEN_KEEPALIVE int core_tile_at(int x, int y) { return tile_at(x, y); }
 
 EMSCRIPTEN_KEEPALIVE int core_tile_file_bytes(int cga)
 {
     return static_cast<int>(tile_file_bytes(mode_of(cga).pixels_per_byte));
 }
 
+EMSCRIPTEN_KEEPALIVE int core_color_count(int cga) { return color_count(mode_of(cga).pixels_per_byte); }
+EMSCRIPTEN_KEEPALIVE const char *core_color_name(int index, int cga) { return mode_of(cga).color_names[index]; }
+EMSCRIPTEN_KEEPALIVE const palette_entry *core_palette(int cga) { return mode_of(cga).palette; }
+EMSCRIPTEN_KEEPALIVE int core_wrong_sheet_size() { return wrong_sheet_size; }
+
+EMSCRIPTEN_KEEPALIVE int core_is_grass(int tile)
+{
+    return is_grass_tile(tile / sheet_columns, tile % sheet_columns);
+}
+
+EMSCRIPTEN_KEEPALIVE int core_plain_water_tile() { return plain_water_tile; }
+
+// The mask tile of a water tile, negative when inverted; 0 for other tiles.
+EMSCRIPTEN_KEEPALIVE int core_water_mask(int tile)
+{
+    return water_mask_of(tile / sheet_columns, tile % sheet_columns);
+}
+
+// The tiles to redraw after an edit of `tile`, at core_drawn_from(); their count.
+EMSCRIPTEN_KEEPALIVE int core_tiles_drawn_from(int tile) { return tiles_drawn_from(tile, drawn_from); }
+EMSCRIPTEN_KEEPALIVE const int32_t *core_drawn_from() { return drawn_from; }
+
+// Buffers for the page to copy into; at least one byte, since malloc(0) may
+// answer null, which is no shortage of memory.
+EMSCRIPTEN_KEEPALIVE uint8_t *core_alloc(int size)
+{
+    return size >= 0 ? static_cast<uint8_t *>(std::malloc(size > 0 ? static_cast<size_t>(size) : 1)) : nullptr;
+}
+
+EMSCRIPTEN_KEEPALIVE void core_free(uint8_t *buffer) { std::free(buffer); }
+
+// ---- the tile file and the sheet
+
+EMSCRIPTEN_KEEPALIVE uint8_t *core_tiles() { return tile_buffer; }
+
 EMSCRIPTEN_KEEPALIVE void core_load_sample() { make_sample_tiles(tile_buffer, sample_cga); }
 
 EMSCRIPTEN_KEEPALIVE const uint8_t *core_render(int cga, int dungeon, int mirror_room,
                                                 int remake_water)
 {
-    render_sheet(tile_buffer, mode_of(cga), {dungeon != 0, mirror_room != 0, remake_water != 0});
+    render_sheet(tile_buffer, mode_of(cga), options_of(dungeon, mirror_room, remake_water));
     return canvas;
 }
 
-EMSCRIPTEN_KEEPALIVE const palette_entry *core_palette(int cga) { return mode_of(cga).palette; }
+EMSCRIPTEN_KEEPALIVE const uint8_t *core_render_tile(int tile, int cga, int dungeon,
+                                                     int mirror_room, int remake_water)
+{
+    render_tile(tile_buffer, mode_of(cga), options_of(dungeon, mirror_room, remake_water), tile);
+    return canvas;
+}
 
 // Writes the canvas as qelega_shapes does; the length written, or -1.
 EMSCRIPTEN_KEEPALIVE int core_write_bitmap(int cga)
@@ -79,31 +129,29 @@ EMSCRIPTEN_KEEPALIVE int core_write_bitmap(int cga)
 
 EMSCRIPTEN_KEEPALIVE const uint8_t *core_bitmap_file() { return bitmap_file; }
 
-EMSCRIPTEN_KEEPALIVE int core_is_grass(int tile)
+// ---- packing an edited sheet
+
+// 1 for BMP, 2 for PNG; 0 after printing that it is neither.
+EMSCRIPTEN_KEEPALIVE int core_sheet_format(const uint8_t *head, int length, const char *name)
 {
-    return is_grass_tile(tile / sheet_columns, tile % sheet_columns);
+    const sheet_format format = sheet_format_of(head, static_cast<size_t>(length));
+    if (format == sheet_format::unknown) print_not_a_sheet(name);
+    return static_cast<int>(format);
 }
 
-EMSCRIPTEN_KEEPALIVE int core_plain_water_tile() { return plain_water_tile; }
-
-// The mask tile of a water tile, negative when inverted; 0 for other tiles.
-EMSCRIPTEN_KEEPALIVE int core_water_mask(int tile)
+// 0, or wrong_sheet_size after saying so: a PNG's size is looked at before
+// its pixels are decoded.
+EMSCRIPTEN_KEEPALIVE int core_check_sheet_size(uint32_t width, uint32_t height, const char *name)
 {
-    return water_mask_of(tile / sheet_columns, tile % sheet_columns);
+    if (is_sheet_size(width, height)) return 0;
+    print_wrong_sheet_size(width, height, name);
+    return wrong_sheet_size;
 }
-
-EMSCRIPTEN_KEEPALIVE uint8_t *core_alloc(int size)
-{
-    return size >= 0 ? static_cast<uint8_t *>(std::malloc(static_cast<size_t>(size) + 1)) : nullptr;
-}
-
-EMSCRIPTEN_KEEPALIVE void core_free(uint8_t *buffer) { std::free(buffer); }
 
 // An edited sheet saved as BMP, read as qelega_pack reads it. The pixels
 // changed to the nearest palette colour, or negative when refused.
-EMSCRIPTEN_KEEPALIVE int core_pack_bitmap(uint8_t *file, int size, int cga)
+EMSCRIPTEN_KEEPALIVE int core_pack_bitmap(uint8_t *file, int size, int cga, const char *name)
 {
-    last_width = last_height = 0;
     FILE *stream = fmemopen(file, static_cast<size_t>(size), "rb");
     if (stream == nullptr) return -1;
     bitmap_header header{};
@@ -111,28 +159,27 @@ EMSCRIPTEN_KEEPALIVE int core_pack_bitmap(uint8_t *file, int size, int cga)
     uint8_t *pixels = nullptr;
     int result = read_bitmap_lenient(stream, &header, &palette, &pixels);
     std::fclose(stream);
-    if (result >= 0) result = pack_into_tiles(header, palette, pixels, cga);
+    if (result >= 0) result = pack_into_tiles(header, palette, pixels, cga, name);
     std::free(palette);
     std::free(pixels);
     return result;
 }
 
-// A PNG sheet as the page decoded it: straight 8-bit RGBA, top-down.
-EMSCRIPTEN_KEEPALIVE int core_pack_rgba(const uint8_t *rgba, int width, int height, int cga)
+// A PNG sheet as the page decoded it: straight 8-bit RGBA, top-down, laid on
+// black by the rule qelega_pack uses.
+EMSCRIPTEN_KEEPALIVE int core_pack_rgba(const uint8_t *rgba, uint32_t width, uint32_t height, int cga,
+                                        const char *name)
 {
-    if (width != canvas_width || height != canvas_height) {
-        last_width = static_cast<uint32_t>(width);
-        last_height = static_cast<uint32_t>(height);
-        return -1;
-    }
+    if (core_check_sheet_size(width, height, name) < 0) return wrong_sheet_size;
     static uint8_t bgr[canvas_bytes * 3];
     composite_on_black(rgba, canvas_bytes, bgr);
     bitmap_header header;
     init_bitmap_header(&header, canvas_width, canvas_height, 24);
-    return pack_into_tiles(header, nullptr, bgr, cga);
+    return pack_into_tiles(header, nullptr, bgr, cga, name);
 }
 
-// Edits of the stored tiles, for the page's editor.
+// ---- edits of the stored tiles, for the page's editor
+
 EMSCRIPTEN_KEEPALIVE int core_tile_pixel(int tile, int y, int x, int cga)
 {
     return tile_pixel(tile_buffer, tile, y, x, mode_of(cga).pixels_per_byte);
@@ -160,24 +207,12 @@ EMSCRIPTEN_KEEPALIVE void core_swap(int a, int b, int cga)
 
 EMSCRIPTEN_KEEPALIVE void core_copy_tile(int tile, int cga)
 {
-    const int32_t ppb = mode_of(cga).pixels_per_byte;
-    std::memcpy(clipboard, tile_bytes(tile_buffer, tile, ppb), tile_pixels / ppb);
+    copy_tile(tile_buffer, tile, mode_of(cga).pixels_per_byte, clipboard);
 }
 
 EMSCRIPTEN_KEEPALIVE void core_paste_tile(int tile, int cga)
 {
-    const int32_t ppb = mode_of(cga).pixels_per_byte;
-    std::memcpy(tile_bytes(tile_buffer, tile, ppb), clipboard, tile_pixels / ppb);
+    paste_tile(tile_buffer, tile, mode_of(cga).pixels_per_byte, clipboard);
 }
-
-EMSCRIPTEN_KEEPALIVE const uint8_t *core_render_tile(int tile, int cga, int dungeon,
-                                                     int mirror_room, int remake_water)
-{
-    render_tile(tile_buffer, mode_of(cga), {dungeon != 0, mirror_room != 0, remake_water != 0}, tile);
-    return canvas;
-}
-
-EMSCRIPTEN_KEEPALIVE uint32_t core_sheet_width() { return last_width; }
-EMSCRIPTEN_KEEPALIVE uint32_t core_sheet_height() { return last_height; }
 
 }  // extern "C"

@@ -3,7 +3,6 @@
 // mode's palette; the reverse of qelega_shapes --no-remake-water.
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include "bitmap.h"
 #include "console.h"
@@ -48,16 +47,18 @@ void print_usage()
 // Picks the reader by the file's first bytes, not by its name.
 int read_picture(FILE *stream, const char *path, picture &p)
 {
-    static const uint8_t png_signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    uint8_t magic[8] = {};
-    const size_t got = std::fread(magic, 1, sizeof magic, stream);
+    uint8_t head[8] = {};
+    const size_t got = std::fread(head, 1, sizeof head, stream);
     std::rewind(stream);
-    if (got == sizeof magic && std::memcmp(magic, png_signature, sizeof magic) == 0)
+    switch (sheet_format_of(head, got)) {
+    case sheet_format::png:
         return read_png(stream, &p.header, &p.pixels);
-    if (got >= 2 && magic[0] == 'B' && magic[1] == 'M')
+    case sheet_format::bmp:
         return read_bitmap_lenient(stream, &p.header, &p.palette, &p.pixels);
-    std::printf("not a bmp or png file '%s'\n", path);
-    return -1;
+    default:
+        print_not_a_sheet(path);
+        return -1;
+    }
 }
 
 int load_sheet(const char *path, picture &p)
@@ -94,19 +95,14 @@ int pack(const run_settings &settings, const tile_mode &mode)
         std::printf("read sheet file error '%s'\n", settings.sheet_path());
         return 1;
     }
-    if (sheet.header.width != canvas_width || sheet.header.height != canvas_height) {
-        std::printf("sheet is %u x %u, wanted %d x %d '%s'\n", sheet.header.width,
-                    sheet.header.height, canvas_width, canvas_height, settings.sheet_path());
-        return 1;
-    }
     uint32_t changed = 0;
-    if (pack_picture(sheet.header, sheet.palette, sheet.pixels, mode, tile_buffer, &changed) < 0) {
+    const int result = pack_picture(sheet.header, sheet.palette, sheet.pixels, mode, tile_buffer, &changed);
+    if (result == wrong_sheet_size)
+        print_wrong_sheet_size(sheet.header.width, sheet.header.height, settings.sheet_path());
+    else if (result < 0)
         std::printf("convert sheet error '%s'\n", settings.sheet_path());
-        return 1;
-    }
-    if (changed != 0)
-        std::printf("changed %u pixels to the nearest palette color '%s'\n", changed,
-                    settings.sheet_path());
+    if (result < 0) return 1;
+    if (changed != 0) print_changed_pixels(changed, settings.sheet_path());
     return 0;
 }
 

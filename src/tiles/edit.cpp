@@ -1,6 +1,7 @@
 // Editing the stored tiles: single pixels, fills, flips and swaps, all
 // through tile_byte_index, so edits and drawing share one layout.
 #include <algorithm>
+#include <cstring>
 
 #include "tiles.h"
 
@@ -77,9 +78,39 @@ uint8_t *tile_bytes(uint8_t *tiles, int32_t tile, int32_t pixels_per_byte)
     return &byte_of(tiles, tile, 0, 0, pixels_per_byte);
 }
 
+namespace {
+
+const uint8_t *tile_bytes(const uint8_t *tiles, int32_t tile, int32_t pixels_per_byte)
+{
+    return tiles + tile_byte_index(tile / sheet_columns, tile % sheet_columns, 0, 0, pixels_per_byte);
+}
+
+}  // namespace
+
 void swap_tiles(uint8_t *tiles, int32_t a, int32_t b, int32_t pixels_per_byte)
 {
-    const int32_t length = tile_pixels / pixels_per_byte;
-    std::swap_ranges(tile_bytes(tiles, a, pixels_per_byte), tile_bytes(tiles, a, pixels_per_byte) + length,
-                     tile_bytes(tiles, b, pixels_per_byte));
+    uint8_t *first = tile_bytes(tiles, a, pixels_per_byte);
+    std::swap_ranges(first, first + tile_bytes_of(pixels_per_byte), tile_bytes(tiles, b, pixels_per_byte));
+}
+
+void copy_tile(const uint8_t *tiles, int32_t tile, int32_t pixels_per_byte, uint8_t *out)
+{
+    std::memcpy(out, tile_bytes(tiles, tile, pixels_per_byte), tile_bytes_of(pixels_per_byte));
+}
+
+void paste_tile(uint8_t *tiles, int32_t tile, int32_t pixels_per_byte, const uint8_t *from)
+{
+    std::memcpy(tile_bytes(tiles, tile, pixels_per_byte), from, tile_bytes_of(pixels_per_byte));
+}
+
+int32_t tiles_drawn_from(int32_t tile, int32_t *out)
+{
+    int32_t count = 0;
+    out[count++] = tile;
+    for (int32_t water = 0; water < attribute_rows * sheet_columns; ++water) {
+        const int32_t mask = water_mask_of(water / sheet_columns, water % sheet_columns);
+        if (mask == 0 || water == tile) continue;
+        if (tile == plain_water_tile || tile == (mask < 0 ? -mask : mask)) out[count++] = water;
+    }
+    return count;
 }

@@ -75,6 +75,14 @@ const palette_entry ega_palette[16] = {
 };
 static_assert(sizeof ega_palette / sizeof ega_palette[0] == 16);
 
+// The names of the EGA colours, by palette index.
+const char *const ega_color_names[16] = {
+    "black", "blue", "green", "cyan", "red", "magenta", "brown", "light grey",                  //  0-7
+    "dark grey", "light blue", "light green", "light cyan", "light red", "light magenta",  //  8-13
+    "yellow", "white",                                                                      // 14-15
+};
+static_assert(sizeof ega_color_names / sizeof ega_color_names[0] == color_count(2));
+
 // CGA palette 1 in low intensity; the sheet is 4-bit, so 12 black entries follow.
 const palette_entry cga_palette[16] = {
     {0x00, 0x00, 0x00, 0},  //  0 black
@@ -87,12 +95,16 @@ const palette_entry cga_palette[16] = {
 };
 static_assert(sizeof cga_palette / sizeof cga_palette[0] == 16);
 
+// The names of the CGA colours, by palette index; the sheet uses only these four.
+const char *const cga_color_names[4] = {"black", "cyan", "magenta", "light grey"};
+static_assert(sizeof cga_color_names / sizeof cga_color_names[0] == color_count(4));
+
 // Mirror-room colours: the entry at a canvas value replaces it.
 // canvas value:                    0   1   2   3   4   5   6   7   8   9  10  11  12  13  14  15
 const uint8_t ega_mirror_map[16] = {0,  5,  4,  4,  2,  1,  2,  7,  8, 12, 12, 12, 10,  9, 14, 15};
 const uint8_t cga_mirror_map[16] = {0,  2,  1,  3,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0};
 static_assert(sizeof ega_mirror_map == 16 && sizeof cga_mirror_map == 16);
 
-//                           pixels_per_byte  grass  "--dungeon"  "--mirror-room"  palette
-const tile_mode ega_mode = {2, 2, 4, ega_mirror_map, ega_palette};
-const tile_mode cga_mode = {4, 1, 2, cga_mirror_map, cga_palette};
+//                     pixels_per_byte  grass  "--dungeon"  "--mirror-room"  palette      names
+const tile_mode ega_mode = {2, 2, 4, ega_mirror_map, ega_palette, ega_color_names};
+const tile_mode cga_mode = {4, 1, 2, cga_mirror_map, cga_palette, cga_color_names};

@@ -2,6 +2,7 @@
 // per-tile tables, and the operations that draw and recolour the sheet.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "bitmap.h"
@@ -31,6 +32,15 @@ constexpr unsigned pixel_mask(int32_t pixels_per_byte)
     return (1u << bits_per_pixel(pixels_per_byte)) - 1;
 }
 
+// The colours a mode draws with: 16 in EGA mode, 4 in CGA mode.
+constexpr int32_t color_count(int32_t pixels_per_byte)
+{
+    return static_cast<int32_t>(pixel_mask(pixels_per_byte)) + 1;
+}
+
+// The bytes of one tile, which lie together in the tile file.
+constexpr int32_t tile_bytes_of(int32_t pixels_per_byte) { return tile_pixels / pixels_per_byte; }
+
 // Canvas: one palette index per byte, row 0 at the top of the picture.
 constexpr int32_t canvas_width = sheet_columns * tile_size;
 constexpr int32_t canvas_height = sheet_rows * tile_size;
@@ -41,6 +51,11 @@ constexpr int32_t canvas_index(int32_t tile_row, int32_t tile_col, int32_t y, in
 {
     return (tile_row * tile_size + y) * canvas_width + tile_col * tile_size + x;
 }
+
+// Where a tile starts on the canvas, and the tile that holds canvas pixel (x, y).
+constexpr int32_t tile_left(int32_t tile) { return tile % sheet_columns * tile_size; }
+constexpr int32_t tile_top(int32_t tile) { return tile / sheet_columns * tile_size; }
+constexpr int32_t tile_at(int32_t x, int32_t y) { return y / tile_size * sheet_columns + x / tile_size; }
 
 extern uint8_t canvas[canvas_bytes];
 
@@ -54,7 +69,9 @@ constexpr uint32_t mask_inverted_bit = 0x8000;
 extern const uint8_t tile_attributes[256];
 extern const uint32_t water_masks[256];
 extern const palette_entry ega_palette[16];
+extern const char *const ega_color_names[16];
 extern const palette_entry cga_palette[16];
+extern const char *const cga_color_names[4];
 extern const uint8_t ega_mirror_map[16];
 extern const uint8_t cga_mirror_map[16];
 
@@ -65,6 +82,7 @@ struct tile_mode {
     uint8_t dungeon_grass_color;  // what it becomes
     const uint8_t *mirror_map;
     const palette_entry *palette;
+    const char *const *color_names;  // color_count(pixels_per_byte) of them
 };
 
 extern const tile_mode ega_mode;
@@ -110,8 +128,16 @@ void fill_tile(uint8_t *tiles, int32_t tile, int32_t y, int32_t x, int32_t pixel
                uint8_t value);
 void flip_tile(uint8_t *tiles, int32_t tile, int32_t pixels_per_byte, bool horizontally);
 void swap_tiles(uint8_t *tiles, int32_t a, int32_t b, int32_t pixels_per_byte);
-// A tile's bytes are contiguous: tile_file_bytes / tile_count of them.
+// A tile's bytes are contiguous: tile_bytes_of(pixels_per_byte) of them.
 uint8_t *tile_bytes(uint8_t *tiles, int32_t tile, int32_t pixels_per_byte);
+// A tile as stored, out to a buffer of tile_bytes_of(pixels_per_byte) and back.
+void copy_tile(const uint8_t *tiles, int32_t tile, int32_t pixels_per_byte, uint8_t *out);
+void paste_tile(uint8_t *tiles, int32_t tile, int32_t pixels_per_byte, const uint8_t *from);
+// The tiles whose picture shows pixels of `tile`, so an editor redraws them
+// after an edit of it: the tile itself, and the water tiles made from it
+// (the plain water is in every one, a mask tile in its own). Into `out`,
+// with room for tile_count; their count.
+int32_t tiles_drawn_from(int32_t tile, int32_t *out);
 
 // Packing, the reverse of drawing: `sheet` has the canvas layout (one palette
 // index per byte, only the low 8 / pixels_per_byte bits count) and `tiles`
@@ -126,10 +152,26 @@ void pack_sheet(const uint8_t *sheet, uint8_t *tiles, int32_t pixels_per_byte);
 // program and the page both read PNG sheets through this one rule.
 void composite_on_black(const uint8_t *rgba, uint32_t pixel_count, uint8_t *bgr);
 
-// Packs an edited sheet, a picture of canvas size at any bit count the
-// converter takes, into `tiles`: every pixel becomes the nearest colour of
-// the mode's palette. `changed` counts the pixels that were no palette
-// colour. 0, -1 for a picture of another size or that the converter
-// refuses, -2 out of memory; `tiles` is written only on success.
+// An edited sheet is a picture of canvas size, told apart as BMP or PNG by
+// its first bytes (PNG's 8-byte signature, BMP's "BM"), not by its name.
+enum class sheet_format { unknown, bmp, png };
+sheet_format sheet_format_of(const uint8_t *head, size_t length);
+bool is_sheet_size(uint32_t width, uint32_t height);
+
+// Result of pack_picture for a picture that is not of canvas size, apart
+// from the library's -1 to -3.
+constexpr int wrong_sheet_size = -4;
+
+// Packs an edited sheet, a picture at any bit count the converter takes,
+// into `tiles`: every pixel becomes the nearest colour of the mode's
+// palette. `changed` counts the pixels that were no palette colour. 0,
+// wrong_sheet_size, -1 for a picture that the converter refuses, -2 out of
+// memory; `tiles` is written only on success.
 int pack_picture(const bitmap_header &header, const palette_entry *palette, const uint8_t *pixels,
                  const tile_mode &mode, uint8_t *tiles, uint32_t *changed);
+
+// The lines that qelega_pack and the page both show; `name` is the sheet's
+// file name, or null for none.
+void print_not_a_sheet(const char *name);
+void print_wrong_sheet_size(uint32_t width, uint32_t height, const char *name);
+void print_changed_pixels(uint32_t changed, const char *name);

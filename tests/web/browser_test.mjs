@@ -278,7 +278,7 @@ im.convert('LA').save('grey.png')`]);
       box.y + (Math.floor(tile / 16) * 16 + y + 0.5) * 2);
     await key('Picker', 'Space');
     await press(30, 5, 7);
-    assert.equal(await page.$eval('input[name=colour]:checked', (e) => Number(e.value)), pixel(expected, 30, 7, 5), 'picked');
+    assert.equal(await page.$eval('input[name=color]:checked', (e) => Number(e.value)), pixel(expected, 30, 7, 5), 'picked');
     await key('Fill', 'Space');
     await page.keyboard.press('9');
     await press(20);

@@ -1,17 +1,30 @@
 // Binds the C++ core compiled to WebAssembly: copies buffers in and out and
 // turns its signed results into values or errors. No other module touches
-// the core's memory.
+// the core's memory, and the page asks the core, through here, for every
+// fact about tiles: sizes, colours, where a tile lies, what an edit touches.
 import createCore from 'qelega-core-wasm';
 
 let core = null;
 let printed = [];
 
-// The layout of the sheet, as the core defines it; set once the core is loaded.
+// The sheet's layout, as the core defines it; set once the core is loaded.
 export let SHEET_WIDTH = 0;
 export let SHEET_HEIGHT = 0;
 export let TILE_SIZE = 0;
 export let SHEET_COLUMNS = 0;
 export let TILE_COUNT = 0;
+// The result of a refused sheet whose size is not the sheet's.
+export let WRONG_SHEET_SIZE = 0;
+
+const flag = (value) => (value ? 1 : 0);
+
+// A refusal of the core: its result and the lines it printed.
+export class CoreError extends Error {
+  constructor(message, result) {
+    super(message);
+    this.result = result;
+  }
+}
 
 export async function loadCore() {
   const collect = (line) => printed.push(line);
@@ -19,13 +32,12 @@ export async function loadCore() {
   SHEET_WIDTH = core._core_canvas_width();
   SHEET_HEIGHT = core._core_canvas_height();
   TILE_SIZE = core._core_tile_size();
-  SHEET_COLUMNS = SHEET_WIDTH / TILE_SIZE;
-  TILE_COUNT = SHEET_COLUMNS * (SHEET_HEIGHT / TILE_SIZE);
+  SHEET_COLUMNS = core._core_sheet_columns();
+  TILE_COUNT = core._core_tile_count();
+  WRONG_SHEET_SIZE = core._core_wrong_sheet_size();
 }
 
-const flag = (value) => (value ? 1 : 0);
-
-// What the library printed since the last call: its own error lines.
+// What the core printed since the last call: its refusals and reports.
 function takePrinted() {
   const lines = printed.join('\n');
   printed = [];
@@ -34,6 +46,11 @@ function takePrinted() {
 
 function copyOut(pointer, length) {
   return core.HEAPU8.slice(pointer, pointer + length);
+}
+
+function stringAt(pointer) {
+  const end = core.HEAPU8.indexOf(0, pointer);
+  return new TextDecoder().decode(core.HEAPU8.subarray(pointer, end));
 }
 
 // Runs `use` with `bytes` copied into the core's memory; frees them after.
@@ -48,9 +65,69 @@ function withCopyIn(bytes, use) {
   }
 }
 
+// A string for the core: UTF-8, ending in NUL.
+function withString(text, use) {
+  return withCopyIn(new TextEncoder().encode(`${text}\0`), use);
+}
+
+// A result that is negative becomes an error with the core's own lines.
+function checked(result, otherwise) {
+  const lines = takePrinted();
+  if (result < 0) throw new CoreError(lines || (result === -2 ? 'out of memory' : otherwise), result);
+  return { result, lines };
+}
+
+// ---- facts
+
+// Where a tile lies on the sheet: its top left pixel.
+export function tilePlace(tile) {
+  return { x: core._core_tile_left(tile), y: core._core_tile_top(tile) };
+}
+
+// The tile that holds sheet pixel (x, y).
+export function tileAt(x, y) {
+  return core._core_tile_at(x, y);
+}
+
 export function tileFileBytes(cga) {
   return core._core_tile_file_bytes(flag(cga));
 }
+
+export function colorCount(cga) {
+  return core._core_color_count(flag(cga));
+}
+
+export function colorName(index, cga) {
+  return stringAt(core._core_color_name(index, flag(cga)));
+}
+
+// The mode's 16 palette entries as [red, green, blue].
+export function palette(cga) {
+  const bytes = copyOut(core._core_palette(flag(cga)), 16 * 4);
+  return Array.from({ length: 16 }, (_, i) => [bytes[4 * i + 2], bytes[4 * i + 1], bytes[4 * i]]);
+}
+
+export function tileAttributes(tile) {
+  const mask = core._core_water_mask(tile);
+  return {
+    grass: core._core_is_grass(tile) !== 0,
+    maskTile: Math.abs(mask),
+    inverted: mask < 0,
+    plainWater: tile === core._core_plain_water_tile(),
+  };
+}
+
+// The tiles to redraw after an edit of `tiles`: those, and the water tiles made from them.
+export function tilesDrawnFrom(tiles) {
+  const all = new Set();
+  for (const tile of tiles) {
+    const count = core._core_tiles_drawn_from(tile);
+    for (const t of new Int32Array(core.HEAPU8.buffer, core._core_drawn_from(), count)) all.add(t);
+  }
+  return [...all];
+}
+
+// ---- the tile file and the sheet
 
 export function sampleTiles() {
   core._core_load_sample();
@@ -66,7 +143,7 @@ export function setTiles(bytes) {
   core.HEAPU8.set(bytes.subarray(0, Math.min(bytes.length, tileFileBytes(false))), core._core_tiles());
 }
 
-// The current tile file as the core holds it after packing.
+// The current tile file of the mode.
 export function tiles(cga) {
   return copyOut(core._core_tiles(), tileFileBytes(cga));
 }
@@ -81,12 +158,18 @@ export function render({ cga, dungeon, mirrorRoom, remakeWater }) {
 export function renderTiles(indices, tiles, { cga, dungeon, mirrorRoom, remakeWater }) {
   for (const tile of tiles) {
     const pointer = core._core_render_tile(tile, flag(cga), flag(dungeon), flag(mirrorRoom), flag(remakeWater));
-    const left = (tile % SHEET_COLUMNS) * TILE_SIZE;
-    for (let y = 0, top = Math.floor(tile / SHEET_COLUMNS) * TILE_SIZE; y < TILE_SIZE; y++) {
-      const start = (top + y) * SHEET_WIDTH + left;
+    const { x, y } = tilePlace(tile);
+    for (let row = y; row < y + TILE_SIZE; row++) {
+      const start = row * SHEET_WIDTH + x;
       indices.set(core.HEAPU8.subarray(pointer + start, pointer + start + TILE_SIZE), start);
     }
   }
+}
+
+// The BMP file of the last rendered sheet, byte for byte as qelega_shapes writes it.
+export function bitmapFile(cga) {
+  const { result } = checked(core._core_write_bitmap(flag(cga)), 'the bitmap could not be written');
+  return copyOut(core._core_bitmap_file(), result);
 }
 
 // Edits of the stored tiles; a tile is named by its number.
@@ -100,54 +183,38 @@ export const edit = {
   paste: (tile, cga) => core._core_paste_tile(tile, flag(cga)),
 };
 
-// The mode's 16 palette entries as [red, green, blue].
-export function palette(cga) {
-  const bytes = copyOut(core._core_palette(flag(cga)), 16 * 4);
-  return Array.from({ length: 16 }, (_, i) => [bytes[4 * i + 2], bytes[4 * i + 1], bytes[4 * i]]);
+// ---- packing an edited sheet
+
+// 'bmp' or 'png', told by the first bytes.
+export function sheetFormat(bytes, name) {
+  const format = withString(name, (n) => withCopyIn(bytes.subarray(0, 8), (head) =>
+    core._core_sheet_format(head, Math.min(8, bytes.length), n)));
+  checked(format === 0 ? -1 : format);
+  return format === 1 ? 'bmp' : 'png';
 }
 
-// The BMP file of the last rendered sheet, byte for byte as qelega_shapes writes it.
-export function bitmapFile(cga) {
-  const length = core._core_write_bitmap(flag(cga));
-  if (length < 0) throw new Error(takePrinted() || 'the bitmap could not be written');
-  return copyOut(core._core_bitmap_file(), length);
+// Whether the first bytes are a BMP's or a PNG's, without a word about it.
+export function isSheetFile(head) {
+  const format = withCopyIn(head.subarray(0, 8), (pointer) => core._core_sheet_format(pointer, Math.min(8, head.length), 0));
+  takePrinted();
+  return format !== 0;
 }
 
-export function tileAttributes(tile) {
-  const mask = core._core_water_mask(tile);
-  return {
-    grass: core._core_is_grass(tile) !== 0,
-    maskTile: Math.abs(mask),
-    inverted: mask < 0,
-    plainWater: tile === core._core_plain_water_tile(),
-  };
+export function checkSheetSize(width, height, name) {
+  checked(withString(name, (n) => core._core_check_sheet_size(width, height, n)));
 }
 
-// A refused sheet: the library's lines, and its size when that was the reason.
-export class PackError extends Error {
-  constructor(message, width, height) {
-    super(message);
-    this.width = width;
-    this.height = height;
-  }
+// Packs an edited BMP sheet into the current tile file: the pixels changed
+// and the line that says so.
+export function packBitmap(bytes, cga, name) {
+  const { result, lines } = checked(withString(name, (n) => withCopyIn(bytes, (pointer) =>
+    core._core_pack_bitmap(pointer, bytes.length, flag(cga), n))), 'unreadable sheet');
+  return { changed: result, message: lines };
 }
 
-function packed(result) {
-  const width = core._core_sheet_width();
-  const height = core._core_sheet_height();
-  const lines = takePrinted();
-  if (result >= 0) return result;
-  const wrongSize = width !== 0 && (width !== SHEET_WIDTH || height !== SHEET_HEIGHT);
-  throw new PackError(lines || (result === -2 ? 'out of memory' : 'unreadable sheet'),
-    wrongSize ? width : 0, wrongSize ? height : 0);
-}
-
-// Packs an edited BMP sheet into the current tile file; the pixels changed.
-export function packBitmap(bytes, cga) {
-  return packed(withCopyIn(bytes, (pointer) => core._core_pack_bitmap(pointer, bytes.length, flag(cga))));
-}
-
-// Packs straight RGBA pixels of a decoded PNG; the pixels changed.
-export function packRgba(rgba, width, height, cga) {
-  return packed(withCopyIn(rgba, (pointer) => core._core_pack_rgba(pointer, width, height, flag(cga))));
+// Packs straight RGBA pixels of a decoded PNG, as packBitmap.
+export function packRgba(rgba, width, height, cga, name) {
+  const { result, lines } = checked(withString(name, (n) => withCopyIn(rgba, (pointer) =>
+    core._core_pack_rgba(pointer, width, height, flag(cga), n))), 'unreadable sheet');
+  return { changed: result, message: lines };
 }

@@ -3,7 +3,7 @@
 // state and the few things it does after an edit.
 import * as core from './core.js';
 import * as history from './history.js';
-import { colourName, modeColours } from './palettes.js';
+import { modeColors } from './palettes.js';
 import { describeTile } from './tileinfo.js';
 
 const $ = (id) => document.getElementById(id);
@@ -26,32 +26,32 @@ function stepHistory(step) {
   page.redraw();
 }
 
-export function showColours() {
-  const colours = modeColours(core.palette(state.options.cga), state.options.cga);
-  state.colour = Math.min(state.colour, colours.length - 1);
-  $('colours').replaceChildren(...colours.map(([r, g, b], i) => {
+export function showColors() {
+  const colors = modeColors(core.palette(state.options.cga), state.options.cga);
+  state.color = Math.min(state.color, colors.length - 1);
+  $('colors').replaceChildren(...colors.map(([r, g, b], i) => {
     const label = document.createElement('label');
-    const input = Object.assign(document.createElement('input'), { type: 'radio', name: 'colour', value: i, checked: i === state.colour });
-    input.addEventListener('change', () => { state.colour = i; });
+    const input = Object.assign(document.createElement('input'), { type: 'radio', name: 'color', value: i, checked: i === state.color });
+    input.addEventListener('change', () => { state.color = i; });
     const swatch = Object.assign(document.createElement('span'), { className: 'swatch' });
     swatch.style.background = `rgb(${r}, ${g}, ${b})`;
-    label.append(input, swatch, ` ${i.toString(16)} ${colourName(i, state.options.cga)}`);
+    label.append(input, swatch, ` ${i.toString(16)} ${core.colorName(i, state.options.cga)}`);
     return label;
   }));
 }
 
-function chooseColour(index) {
-  const input = document.querySelector(`input[name=colour][value="${index}"]`);
+function chooseColor(index) {
+  const input = document.querySelector(`input[name=color][value="${index}"]`);
   if (!input) return;
   input.checked = true;
-  state.colour = index;
+  state.color = index;
 }
 
 // The tool acting on pixel (x, y) of a tile, which is sheet pixel (px, py).
 export function useTool(tile, x, y, px, py) {
   const { cga } = state.options;
-  if (state.tool === 'picker') chooseColour(core.edit.pixel(tile, y, x, cga));
-  if (state.tool === 'fill') act([tile], () => core.edit.fill(tile, y, x, state.colour, cga));
+  if (state.tool === 'picker') chooseColor(core.edit.pixel(tile, y, x, cga));
+  if (state.tool === 'fill') act([tile], () => core.edit.fill(tile, y, x, state.color, cga));
   if (state.tool === 'pencil') {
     history.begin();
     state.stroke = [px, py];
@@ -65,8 +65,9 @@ export function drawTo(px, py) {
   const { cga } = state.options;
   const tiles = new Set();
   for (const [x, y] of line(state.stroke[0], state.stroke[1], px, py)) {
-    const tile = Math.floor(y / core.TILE_SIZE) * core.SHEET_COLUMNS + Math.floor(x / core.TILE_SIZE);
-    core.edit.setPixel(tile, y % core.TILE_SIZE, x % core.TILE_SIZE, state.colour, cga);
+    const tile = core.tileAt(x, y);
+    const place = core.tilePlace(tile);
+    core.edit.setPixel(tile, y - place.y, x - place.x, state.color, cga);
     tiles.add(tile);
   }
   state.stroke = [px, py];
@@ -89,9 +90,7 @@ export function pressSheet(point) {
     if (from !== null && from !== point.tile) act([from, point.tile], () => core.edit.swap(from, point.tile, state.options.cga));
     return;
   }
-  const px = (point.tile % core.SHEET_COLUMNS) * core.TILE_SIZE + point.x;
-  const py = Math.floor(point.tile / core.SHEET_COLUMNS) * core.TILE_SIZE + point.y;
-  useTool(point.tile, point.x, point.y, px, py);
+  useTool(point.tile, point.x, point.y, point.px, point.py);
 }
 
 function onSelected(change) {
@@ -126,7 +125,7 @@ export function bindEditor(hooks) {
     const key = event.key.toLowerCase();
     if (event.ctrlKey && (key === 'y' || (key === 'z' && event.shiftKey))) stepHistory(history.redo);
     else if (event.ctrlKey && key === 'z') stepHistory(history.undo);
-    else if (!event.ctrlKey && !event.altKey && /^[0-9a-f]$/.test(key) && event.target.tagName !== 'SELECT') chooseColour(parseInt(key, 16));
+    else if (!event.ctrlKey && !event.altKey && /^[0-9a-f]$/.test(key) && event.target.tagName !== 'SELECT') chooseColor(parseInt(key, 16));
     else return;
     event.preventDefault();
   }));

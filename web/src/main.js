@@ -2,17 +2,17 @@
 // change. The C++ core renders, writes, packs and edits; the modules around
 // it draw, read and save files, and keep the history.
 import * as core from './core.js';
-import { bindEditor, drawTo, endStroke, pressSheet, showColours, useTool } from './editor.js';
+import { bindEditor, drawTo, endStroke, pressSheet, showColors, useTool } from './editor.js';
 import { acceptDrops, download, outputName, readFile } from './files.js';
-import { PALETTE_FORMATS, colourName, modeColours } from './palettes.js';
-import { decodePng, encodeIndexedPng, isPng } from './png.js';
+import { PALETTE_FORMATS, modeColors } from './palettes.js';
+import { decodeRgba, encodeIndexedPng, pngHeader } from './png.js';
 import { drawSheet, drawTileView, drawTiles, fitZoom, sheetPoint, tilePixels, tileViewPoint } from './sheet.js';
 import { newHistory } from './history.js';
 import { clearSession, loadSession, saveSession } from './store.js';
-import { affectedTiles, atlas, describeTile, tileTable } from './tileinfo.js';
+import { atlas, describeTile, tileTable } from './tileinfo.js';
 
-const EGA_BYTES = 65536;
-const CGA_BYTES = 32768;
+// The game's names of the two tile files.
+const tileFileName = (cga) => (cga ? 'TILES.4' : 'TILES.16');
 
 const $ = (id) => document.getElementById(id);
 
@@ -22,7 +22,7 @@ const state = {
   options: { cga: false, dungeon: false, mirrorRoom: false, remakeWater: true },
   view: { zoom: 'fit', grid: false, numbers: false },
   tool: 'select',
-  colour: 15,
+  color: 15,
   selected: null,
   swapping: false,
   copied: false,
@@ -84,7 +84,7 @@ function redraw() {
 
 // After an edit of `tiles`: those and the water tiles made from them.
 function redrawTiles(tiles) {
-  const all = affectedTiles(state.table, tiles);
+  const all = core.tilesDrawnFrom(tiles);
   core.renderTiles(state.indices, all, state.options);
   drawTiles($('sheet'), state.indices, state.palette, sheetView(), all);
   if (state.selected !== null && all.includes(state.selected)) drawTileViewOf(state.selected);
@@ -92,7 +92,7 @@ function redrawTiles(tiles) {
 
 function describePixel(tile, point) {
   const index = tilePixels(state.indices, tile)[point.y * core.TILE_SIZE + point.x];
-  $('pixel').textContent = `x ${point.x}, y ${point.y}: colour ${index} ${colourName(index, state.options.cga)}`;
+  $('pixel').textContent = `x ${point.x}, y ${point.y}: colour ${index} ${core.colorName(index, state.options.cga)}`;
 }
 
 function select(tile) {
@@ -129,7 +129,7 @@ function useTiles(name, bytes, cga) {
   state.options.cga = cga;
   state.history = newHistory(core.tileBuffer());
   $('cga').checked = cga;
-  showColours();
+  showColors();
   markModified(false);
   $('discard').hidden = true;
   saving = saving.then(clearSession).catch(() => {});
@@ -144,8 +144,14 @@ function edited() {
 
 // ---- loading and packing
 
+// 'EGA' or 'CGA' by the file's length, or null for any other length.
+function modeOfLength(length) {
+  return length === core.tileFileBytes(false) ? 'EGA' : length === core.tileFileBytes(true) ? 'CGA' : null;
+}
+
 function tileFileMessage(name, length) {
-  return `'${name}' is ${length} bytes; a tile file is ${EGA_BYTES} bytes (EGA, TILES.16) or ${CGA_BYTES} bytes (CGA, TILES.4)`;
+  const sizes = [false, true].map((cga) => `${core.tileFileBytes(cga)} bytes (${cga ? 'CGA' : 'EGA'}, ${tileFileName(cga)})`);
+  return `'${name}' is ${length} bytes; a tile file is ${sizes.join(' or ')}`;
 }
 
 function mayDropEdits() {
@@ -154,46 +160,45 @@ function mayDropEdits() {
 
 async function loadTileFile(file) {
   const bytes = await readFile(file);
-  if (bytes.length !== EGA_BYTES && bytes.length !== CGA_BYTES) throw new Error(tileFileMessage(file.name, bytes.length));
+  const mode = modeOfLength(bytes.length);
+  if (mode === null) throw new Error(tileFileMessage(file.name, bytes.length));
   if (!mayDropEdits()) return;
-  useTiles(file.name, bytes, bytes.length === CGA_BYTES);
+  useTiles(file.name, bytes, mode === 'CGA');
   clearAlert();
-  setStatus(`loaded '${file.name}', ${bytes.length} bytes, ${state.options.cga ? 'CGA' : 'EGA'}`);
+  setStatus(`loaded '${file.name}', ${bytes.length} bytes, ${mode}`);
 }
 
-// A PNG is decoded here to its stored RGBA; the core packs it, as it packs a BMP.
+// A PNG's size is checked before its pixels are decoded to their stored
+// RGBA; the core packs them, as it packs a BMP.
+function packPicture(bytes, format, cga, name) {
+  if (format === 'bmp') return core.packBitmap(bytes, cga, name);
+  const { width, height } = pngHeader(bytes);
+  core.checkSheetSize(width, height, name);
+  return core.packRgba(decodeRgba(bytes), width, height, cga, name);
+}
+
 async function packSheet(file) {
   const bytes = await readFile(file);
   const { cga } = state.options;
+  const format = core.sheetFormat(bytes, file.name);
   if (!mayDropEdits()) return;
-  let changed;
+  let packed;
   try {
-    if (isPng(bytes)) {
-      const png = await decodePng(bytes, ({ width, height }) => {
-        if (width !== core.SHEET_WIDTH || height !== core.SHEET_HEIGHT) throw new core.PackError('', width, height);
-      });
-      changed = core.packRgba(png.rgba, png.width, png.height, cga);
-    } else if (bytes[0] === 0x42 && bytes[1] === 0x4d) {
-      changed = core.packBitmap(bytes, cga);
-    } else {
-      throw new Error(`not a bmp or png file '${file.name}'`);
-    }
+    packed = packPicture(bytes, format, cga, file.name);
   } catch (error) {
-    if (error.width) throw new Error(`sheet is ${error.width} x ${error.height}, wanted ${core.SHEET_WIDTH} x ${core.SHEET_HEIGHT} '${file.name}'`);
-    throw error.message.startsWith('not a bmp') ? error : new Error(`could not read the sheet '${file.name}': ${error.message}`);
+    if (error.result === core.WRONG_SHEET_SIZE) throw error;
+    throw new Error(`could not read the sheet '${file.name}': ${error.message}`);
   }
-  const name = cga ? 'TILES.4' : 'TILES.16';
+  const name = tileFileName(cga);
   useTiles(name, core.tiles(cga), cga);
   clearAlert();
-  setStatus(changed > 0 ? `changed ${changed} pixels to the nearest palette color` : `packed '${file.name}' into ${name}`);
+  setStatus(packed.changed > 0 ? packed.message : `packed '${file.name}' into ${name}`);
 }
 
 // A dropped file is a sheet when it is not a tile file's size and looks like one.
 async function dropped(file) {
   const head = new Uint8Array(await file.slice(0, 8).arrayBuffer());
-  const tileSized = file.size === EGA_BYTES || file.size === CGA_BYTES;
-  const picture = isPng(head) || (head[0] === 0x42 && head[1] === 0x4d);
-  await (!tileSized && picture ? packSheet(file) : loadTileFile(file));
+  await (modeOfLength(file.size) === null && core.isSheetFile(head) ? packSheet(file) : loadTileFile(file));
 }
 
 async function restoreEdits() {
@@ -219,13 +224,14 @@ function discardEdits() {
 // ---- options and downloads
 
 function setOption(name, value) {
-  if (name === 'cga' && !value && state.fileLength < EGA_BYTES) {
+  const egaBytes = core.tileFileBytes(false);
+  if (name === 'cga' && !value && state.fileLength < egaBytes) {
     $('cga').checked = true;
-    throw new Error(`'${state.fileName}' has ${state.fileLength} bytes; EGA tiles need ${EGA_BYTES}`);
+    throw new Error(`'${state.fileName}' has ${state.fileLength} bytes; EGA tiles need ${egaBytes}`);
   }
   state.options[name] = value;
-  if (name === 'cga') showColours();
-  $('recolour-note').hidden = !(state.options.dungeon || state.options.mirrorRoom);
+  if (name === 'cga') showColors();
+  $('recolor-note').hidden = !(state.options.dungeon || state.options.mirrorRoom);
   redraw();
 }
 
@@ -233,16 +239,15 @@ function baseName() {
   return outputName(state.fileName, state.options);
 }
 
-async function downloadPng() {
-  const png = await encodeIndexedPng(state.indices, core.SHEET_WIDTH, core.SHEET_HEIGHT, state.palette);
-  download(png, `${baseName()}.png`, 'image/png');
+function downloadPng() {
+  download(encodeIndexedPng(state.indices, core.SHEET_WIDTH, core.SHEET_HEIGHT, state.palette), `${baseName()}.png`, 'image/png');
 }
 
 function downloadPalette() {
   const format = $('palette-format').value;
-  const colours = modeColours(state.palette, state.options.cga);
+  const colors = modeColors(state.palette, state.options.cga);
   const name = state.options.cga ? 'CGA' : 'EGA';
-  download(PALETTE_FORMATS[format].encode(colours, name), `${name.toLowerCase()}.${format}`, PALETTE_FORMATS[format].type);
+  download(PALETTE_FORMATS[format].encode(colors, name), `${name.toLowerCase()}.${format}`, PALETTE_FORMATS[format].type);
 }
 
 function downloadAtlas() {
@@ -251,7 +256,7 @@ function downloadAtlas() {
 }
 
 function downloadTiles() {
-  download(core.tiles(state.options.cga), state.options.cga ? 'TILES.4' : 'TILES.16');
+  download(core.tiles(state.options.cga), tileFileName(state.options.cga));
   markModified(false);
   saveEdits();
 }
@@ -279,7 +284,7 @@ function bindSheet() {
     const point = sheetPoint(sheet, event);
     if (!point) return;
     setStatus(describeTile(state.table[point.tile]));
-    drawTo((point.tile % core.SHEET_COLUMNS) * core.TILE_SIZE + point.x, Math.floor(point.tile / core.SHEET_COLUMNS) * core.TILE_SIZE + point.y);
+    drawTo(point.px, point.py);
   }));
   for (const type of ['pointerup', 'pointercancel']) sheet.addEventListener(type, endStroke);
   sheet.addEventListener('keydown', guard((event) => { if (moveSelection(event.key)) event.preventDefault(); }));
@@ -289,7 +294,8 @@ function bindSheet() {
     const point = tileViewPoint(view, event);
     if (!point || state.selected === null) return null;
     const tile = state.selected;
-    return { tile, ...point, px: (tile % core.SHEET_COLUMNS) * core.TILE_SIZE + point.x, py: Math.floor(tile / core.SHEET_COLUMNS) * core.TILE_SIZE + point.y };
+    const place = core.tilePlace(tile);
+    return { tile, ...point, px: place.x + point.x, py: place.y + point.y };
   };
   view.addEventListener('pointerdown', guard((event) => {
     const p = viewPixel(event);

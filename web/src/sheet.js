@@ -1,7 +1,7 @@
 // Draws the sheet and the large tile view from the core's palette indices:
 // whole-pixel scaling with no smoothing, tile borders and numbers on request,
 // and the tile and pixel under the pointer.
-import { SHEET_COLUMNS, SHEET_HEIGHT, SHEET_WIDTH, TILE_COUNT, TILE_SIZE } from './core.js';
+import { SHEET_HEIGHT, SHEET_WIDTH, TILE_COUNT, TILE_SIZE, tileAt, tilePlace } from './core.js';
 
 export const MAX_ZOOM = 8;
 const TILE_VIEW_SCALE = 16;
@@ -15,8 +15,8 @@ function words(palette) {
 function picture(indices, palette, width, height) {
   const image = new ImageData(width, height);
   const out = new Uint32Array(image.data.buffer);
-  const colours = words(palette);
-  for (let i = 0; i < out.length; i++) out[i] = colours[indices[i] & 15];
+  const colors = words(palette);
+  for (let i = 0; i < out.length; i++) out[i] = colors[indices[i] & 15];
   const canvas = new OffscreenCanvas(width, height);
   canvas.getContext('2d').putImageData(image, 0, 0);
   return canvas;
@@ -34,9 +34,9 @@ function drawGrid(context, zoom, tiles) {
   const step = TILE_SIZE * zoom;
   context.fillStyle = 'rgba(255, 255, 255, 0.35)';
   for (const tile of tiles) {
-    const [x, y] = [(tile % SHEET_COLUMNS) * step, Math.floor(tile / SHEET_COLUMNS) * step];
-    if (x > 0) context.fillRect(x, y, 1, step);
-    if (y > 0) context.fillRect(x, y, step, 1);
+    const { x, y } = tilePlace(tile);
+    if (x > 0) context.fillRect(x * zoom, y * zoom, 1, step);
+    if (y > 0) context.fillRect(x * zoom, y * zoom, step, 1);
   }
 }
 
@@ -48,18 +48,18 @@ function drawNumbers(context, zoom, tiles) {
   context.strokeStyle = 'black';
   context.fillStyle = 'white';
   for (const tile of tiles) {
-    const x = (tile % SHEET_COLUMNS) * TILE_SIZE * zoom + 2;
-    const y = Math.floor(tile / SHEET_COLUMNS) * TILE_SIZE * zoom + 2;
-    context.strokeText(String(tile), x, y);
-    context.fillText(String(tile), x, y);
+    const { x, y } = tilePlace(tile);
+    context.strokeText(String(tile), x * zoom + 2, y * zoom + 2);
+    context.fillText(String(tile), x * zoom + 2, y * zoom + 2);
   }
 }
 
 function drawSelection(context, zoom, tile) {
   const step = TILE_SIZE * zoom;
+  const { x, y } = tilePlace(tile);
   context.strokeStyle = '#ffd400';
   context.lineWidth = 2;
-  context.strokeRect((tile % SHEET_COLUMNS) * step + 1, Math.floor(tile / SHEET_COLUMNS) * step + 1, step - 2, step - 2);
+  context.strokeRect(x * zoom + 1, y * zoom + 1, step - 2, step - 2);
 }
 
 const ALL_TILES = () => Array.from({ length: TILE_COUNT }, (_, tile) => tile);
@@ -85,8 +85,8 @@ export function drawTiles(canvas, indices, palette, view, tiles) {
   context.imageSmoothingEnabled = false;
   const step = TILE_SIZE * view.zoom;
   for (const tile of tiles) {
-    const image = picture(tilePixels(indices, tile), palette, TILE_SIZE, TILE_SIZE);
-    context.drawImage(image, (tile % SHEET_COLUMNS) * step, Math.floor(tile / SHEET_COLUMNS) * step, step, step);
+    const { x, y } = tilePlace(tile);
+    context.drawImage(picture(tilePixels(indices, tile), palette, TILE_SIZE, TILE_SIZE), x * view.zoom, y * view.zoom, step, step);
   }
   decorate(context, view, tiles);
 }
@@ -94,10 +94,9 @@ export function drawTiles(canvas, indices, palette, view, tiles) {
 // One tile's indices, cut out of the sheet.
 export function tilePixels(indices, tile) {
   const out = new Uint8Array(TILE_SIZE * TILE_SIZE);
-  const left = (tile % SHEET_COLUMNS) * TILE_SIZE;
-  const top = Math.floor(tile / SHEET_COLUMNS) * TILE_SIZE;
+  const { x, y: top } = tilePlace(tile);
   for (let y = 0; y < TILE_SIZE; y++)
-    out.set(indices.subarray((top + y) * SHEET_WIDTH + left, (top + y) * SHEET_WIDTH + left + TILE_SIZE), y * TILE_SIZE);
+    out.set(indices.subarray((top + y) * SHEET_WIDTH + x, (top + y) * SHEET_WIDTH + x + TILE_SIZE), y * TILE_SIZE);
   return out;
 }
 
@@ -108,14 +107,16 @@ export function drawTileView(canvas, indices, palette, tile) {
   context.drawImage(picture(tilePixels(indices, tile), palette, TILE_SIZE, TILE_SIZE), 0, 0, canvas.width, canvas.height);
 }
 
-// The sheet pixel under a pointer event: { tile, x, y } within the tile, or null.
+// The sheet pixel under a pointer event: { px, py } on the sheet, its tile
+// and { x, y } within the tile; or null.
 export function sheetPoint(canvas, event) {
   const box = canvas.getBoundingClientRect();
   const px = Math.floor(((event.clientX - box.left) / box.width) * SHEET_WIDTH);
   const py = Math.floor(((event.clientY - box.top) / box.height) * SHEET_HEIGHT);
   if (px < 0 || py < 0 || px >= SHEET_WIDTH || py >= SHEET_HEIGHT) return null;
-  const tile = Math.floor(py / TILE_SIZE) * SHEET_COLUMNS + Math.floor(px / TILE_SIZE);
-  return { tile, x: px % TILE_SIZE, y: py % TILE_SIZE };
+  const tile = tileAt(px, py);
+  const place = tilePlace(tile);
+  return { px, py, tile, x: px - place.x, y: py - place.y };
 }
 
 // The pixel of the large view under a pointer event: { x, y }, or null.

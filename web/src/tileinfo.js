@@ -1,23 +1,12 @@
 // What each tile is, from the core's attribute and water-mask tables: the
 // words of the status line and the atlas that lists every tile.
-import { SHEET_COLUMNS, TILE_COUNT, TILE_SIZE, tileAttributes } from './core.js';
+import { TILE_COUNT, TILE_SIZE, tileAttributes, tilePlace } from './core.js';
 
 // Attributes of every tile, with the water tiles that use each mask tile.
 export function tileTable() {
   const tiles = Array.from({ length: TILE_COUNT }, (_, tile) => ({ tile, ...tileAttributes(tile), maskOf: [] }));
   for (const t of tiles) if (t.maskTile !== 0) tiles[t.maskTile].maskOf.push(t.tile);
   return tiles;
-}
-
-// The tiles whose picture depends on `tiles`: themselves, and the water
-// tiles made from them (from the plain water, or through a mask tile).
-export function affectedTiles(table, tiles) {
-  const all = new Set(tiles);
-  for (const tile of tiles) {
-    if (table[tile].plainWater) for (const t of table) if (t.maskTile !== 0) all.add(t.tile);
-    for (const water of table[tile].maskOf) all.add(water);
-  }
-  return [...all];
 }
 
 // "tile N", then what the tile is: "tile 52: grass, water, mask 208".
@@ -38,8 +27,7 @@ export function atlas(table, image) {
     tile_height: TILE_SIZE,
     tiles: table.map((t) => ({
       number: t.tile,
-      x: (t.tile % SHEET_COLUMNS) * TILE_SIZE,
-      y: Math.floor(t.tile / SHEET_COLUMNS) * TILE_SIZE,
+      ...tilePlace(t.tile),
       width: TILE_SIZE,
       height: TILE_SIZE,
       grass: t.grass,
