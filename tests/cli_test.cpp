@@ -164,28 +164,34 @@ TEST_F(cli, console_lines_status_and_files_left)
 {
     struct row {
         std::vector<std::string> args;
-        std::string input, out;
+        std::string input = {}, out = {};
         int status = 1;
     };
     const std::vector<std::string> old{"tiles.16", "old.bmp"};
     const std::string nowhere = "no/such/out.bmp", no = prompt("old.bmp") + write_error("old.bmp");
     const std::vector<row> cases = {
-        {{}, "", "no tiles file\n"}, {{"tiles.16"}, "", "no output bitmap file\n"},
-        {{"--help"}, "", usage}, {{"tiles.16", "old.bmp", "--help"}, "", usage},
-        {{"tiles.16", "old.bmp", "third", "--help"}, "", "unneeded parameter 'third'\n"},
-        {{"-x", "--help"}, "", "unknown option '-x'\n"}, {{"-"}, "", "unknown option '-'\n"},
-        {{"--"}, "", "unknown option '--'\n"}, {{"--CGA"}, "", "unknown option '--CGA'\n"},
+        {.args = {}, .out = "no tiles file\n"},
+        {.args = {"tiles.16"}, .out = "no output bitmap file\n"},
+        {.args = {"--help"}, .out = usage},
+        {.args = {"tiles.16", "old.bmp", "--help"}, .out = usage},
+        {.args = {"tiles.16", "old.bmp", "third", "--help"}, .out = "unneeded parameter 'third'\n"},
+        {.args = {"-x", "--help"}, .out = "unknown option '-x'\n"},
+        {.args = {"-"}, .out = "unknown option '-'\n"},
+        {.args = {"--"}, .out = "unknown option '--'\n"},
+        {.args = {"--CGA"}, .out = "unknown option '--CGA'\n"},
         // The tile file is read before the output is looked at: no prompt.
-        {{"", "old.bmp"}, "y", tiles_error("open", "")},
-        {{"missing.16", "old.bmp"}, "y", tiles_error("open", "missing.16")},
-        {{"short.16", "old.bmp"}, "y", tiles_error("read", "short.16")},
-        {{"tiles.16", nowhere}, "", "open error '" + nowhere + "'\n" + write_error(nowhere)},
-        {{"tiles.16", "folder"}, "y",
-         prompt("folder") + "open error 'folder'\n" + write_error("folder")},
-        {{"tiles.16", "folder"}, "ny", prompt("folder") + write_error("folder")},
+        {.args = {"", "old.bmp"}, .input = "y", .out = tiles_error("open", "")},
+        {.args = {"missing.16", "old.bmp"}, .input = "y", .out = tiles_error("open", "missing.16")},
+        {.args = {"short.16", "old.bmp"}, .input = "y", .out = tiles_error("read", "short.16")},
+        {.args = {"tiles.16", nowhere}, .out = "open error '" + nowhere + "'\n" + write_error(nowhere)},
+        {.args = {"tiles.16", "folder"}, .input = "y",
+         .out = prompt("folder") + "open error 'folder'\n" + write_error("folder")},
+        {.args = {"tiles.16", "folder"}, .input = "ny", .out = prompt("folder") + write_error("folder")},
         // The first y or n answers; anything else before it is skipped.
-        {old, "Y", prompt("old.bmp"), 0}, {old, "x \r\ny", prompt("old.bmp"), 0},
-        {old, "Ny", no}, {old, "", no},  // end of input means no
+        {.args = old, .input = "Y", .out = prompt("old.bmp"), .status = 0},
+        {.args = old, .input = "x \r\ny", .out = prompt("old.bmp"), .status = 0},
+        {.args = old, .input = "Ny", .out = no},
+        {.args = old, .input = "", .out = no},  // end of input means no
     };
     ASSERT_EQ(qtest::run(QELEGA_SHAPES_PATH, {"tiles.16", "fresh.bmp"}, "", dir.path()).status, 0);
     const auto before = snapshot();
@@ -207,17 +213,18 @@ TEST_F(cli, console_lines_status_and_files_left)
 TEST_F(cli, sheet_shows_every_tile_file_pixel_in_place)
 {
     const sheet_case cases[] = {
-        {{"tiles.16", "out.bmp"}, ega_tiles},
-        {{"--no-remake-water", "tiles.16", "out.bmp"}, ega_tiles, ega, false},
-        {{"--dungeon", "tiles.16", "out.bmp"}, ega_tiles, ega, true, true},
-        {{"--mirror-room", "tiles.16", "out.bmp"}, ega_tiles, ega, true, false, true},
+        {.args = {"tiles.16", "out.bmp"}, .tiles = ega_tiles},
+        {.args = {"--no-remake-water", "tiles.16", "out.bmp"}, .tiles = ega_tiles, .remake = false},
+        {.args = {"--dungeon", "tiles.16", "out.bmp"}, .tiles = ega_tiles, .dungeon = true},
+        {.args = {"--mirror-room", "tiles.16", "out.bmp"}, .tiles = ega_tiles, .mirror = true},
         // Grass 2 turns 4 and the mirror map turns that back to 2: the order shows.
-        {{"tiles.16", "out.bmp", "--mirror-room", "--dungeon"}, ega_tiles, ega, true, true, true},
-        {{"long.16", "--dungeon", "--dungeon", "out.bmp"}, long_tiles, ega, true, true},
-        {{"--cga", "tiles.4", "out.bmp"}, cga_tiles, cga},
+        {.args = {"tiles.16", "out.bmp", "--mirror-room", "--dungeon"}, .tiles = ega_tiles, .dungeon = true,
+         .mirror = true},
+        {.args = {"long.16", "--dungeon", "--dungeon", "out.bmp"}, .tiles = long_tiles, .dungeon = true},
+        {.args = {"--cga", "tiles.4", "out.bmp"}, .tiles = cga_tiles, .m = cga},
         // Only the first half of an EGA-sized file is read.
-        {{"--cga", "--dungeon", "--mirror-room", "tiles.16", "out.bmp"}, ega_tiles, cga, true, true,
-         true},
+        {.args = {"--cga", "--dungeon", "--mirror-room", "tiles.16", "out.bmp"}, .tiles = ega_tiles, .m = cga,
+         .dungeon = true, .mirror = true},
     };
     for (const sheet_case &c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));

@@ -99,9 +99,15 @@ TEST(lenient_reader, every_form_reads_back_the_written_picture)
 // masks put it; rows of 3 pixels, the masks inside a 56-byte header.
 TEST(lenient_reader, bit_fields_become_24_bit_pixels)
 {
-    const std::tuple<int, std::vector<uint32_t>, bytes, bytes> cases[] = {  // stored; blue, green, red
-        {16, {0xF800, 0x07E0, 0x001F}, {0x00, 0xF8, 0xE0, 0x07, 0x10, 0x84}, {0, 0, 255, 0, 255, 0, 132, 130, 132}},
-        {32, {0xFF, 0xFF00, 0xFF0000}, {10, 20, 30, 40, 1, 2, 3, 4, 0, 0, 0, 255}, {30, 20, 10, 3, 2, 1, 0, 0, 0}},
+    const struct {
+        int bits;
+        std::vector<uint32_t> masks;  // blue, green, red
+        bytes stored, expected;
+    } cases[] = {
+        {.bits = 16, .masks = {0xF800, 0x07E0, 0x001F}, .stored = {0x00, 0xF8, 0xE0, 0x07, 0x10, 0x84},
+         .expected = {0, 0, 255, 0, 255, 0, 132, 130, 132}},
+        {.bits = 32, .masks = {0xFF, 0xFF00, 0xFF0000}, .stored = {10, 20, 30, 40, 1, 2, 3, 4, 0, 0, 0, 255},
+         .expected = {30, 20, 10, 3, 2, 1, 0, 0, 0}},
     };
     for (const auto &[bits, masks, stored, expected] : cases)
         EXPECT_EQ(read_lenient(reshape(write_bmp(3, 1, bits, stored), {56, true, false, 0, masks})).pixels, expected);
@@ -114,14 +120,26 @@ TEST(lenient_reader, damaged_or_unsupported_files_are_refused)
 {
     const bytes files[] = {write_bmp(3, 2, 4, bytes(6, 1)),
                            reshape(write_bmp(3, 1, 16, bytes(6)), {40, false, false, 0, {0xF800, 0x7E0, 0x1F}})};
-    const std::tuple<int, long, uint32_t, std::string> cases[] = {  // file, field (-1: cut to value bytes), value
-        {0, 0, 'X', "not a bmp file"}, {0, 14, 64, "info header size 0x40 not supported"},
-        {0, 30, 1, "run-length compression not supported"}, {0, 30, 5, "jpeg or png inside bmp not supported"},
-        {0, 30, 3, "bit fields at bit count 0x4 not supported"}, {0, 46, 17, "colors used 0x11 > 0x10"},
-        {1, 54, 0x7C01, "bit masks 0x7C01 0x7E0 0x1F not supported"}, {0, 10, 117, "offset 0x75 inside the headers"},
-        {0, 22, 0x80000000, "height 0x80000000 not supported"}, {0, 18, 0x7FFFFFFF, "size 0x7FFFFFFF x 0x2 too large"},
-        {0, -1, 30, "can't read bitmap header"}, {1, -1, 60, "can't read bit masks"},
-        {0, -1, 100, "can't read palette"}, {0, -1, 123, "can't read bitmap data"},
+    const struct {
+        int file;
+        long field;  // -1: cut the file to `value` bytes
+        uint32_t value;
+        std::string message;
+    } cases[] = {
+        {.file = 0, .field = 0, .value = 'X', .message = "not a bmp file"},
+        {.file = 0, .field = 14, .value = 64, .message = "info header size 0x40 not supported"},
+        {.file = 0, .field = 30, .value = 1, .message = "run-length compression not supported"},
+        {.file = 0, .field = 30, .value = 5, .message = "jpeg or png inside bmp not supported"},
+        {.file = 0, .field = 30, .value = 3, .message = "bit fields at bit count 0x4 not supported"},
+        {.file = 0, .field = 46, .value = 17, .message = "colors used 0x11 > 0x10"},
+        {.file = 1, .field = 54, .value = 0x7C01, .message = "bit masks 0x7C01 0x7E0 0x1F not supported"},
+        {.file = 0, .field = 10, .value = 117, .message = "offset 0x75 inside the headers"},
+        {.file = 0, .field = 22, .value = 0x80000000, .message = "height 0x80000000 not supported"},
+        {.file = 0, .field = 18, .value = 0x7FFFFFFF, .message = "size 0x7FFFFFFF x 0x2 too large"},
+        {.file = 0, .field = -1, .value = 30, .message = "can't read bitmap header"},
+        {.file = 1, .field = -1, .value = 60, .message = "can't read bit masks"},
+        {.file = 0, .field = -1, .value = 100, .message = "can't read palette"},
+        {.file = 0, .field = -1, .value = 123, .message = "can't read bitmap data"},
     };
     for (const auto &[file, at, value, message] : cases) {
         bytes changed = files[file];

@@ -116,23 +116,29 @@ TEST(pack, command_line_messages_and_statuses)
     bytes small = qtest::read_file(dir / "sheet.bmp");
     put_le32(small.data() + 22, 256);  // height
     qtest::write_file(dir / "small.bmp", small);
-    const std::tuple<std::vector<std::string>, std::string, std::string, int> cases[] = {
-        {{}, "", "no sheet file\n", 1},
-        {{"sheet.bmp"}, "", "no tiles file\n", 1},
-        {{"a", "b", "c", "--help"}, "", "unneeded parameter 'c'\n", 1},
-        {{"--CGA", "a", "b"}, "", "unknown option '--CGA'\n", 1},
-        {{"none.bmp", "new.bin"}, "", "open error 'none.bmp'\nread sheet file error 'none.bmp'\n", 1},
-        {{"text.bmp", "new.bin"}, "", "not a bmp or png file 'text.bmp'\nread sheet file error 'text.bmp'\n", 1},
-        {{"small.bmp", "new.bin"}, "", "sheet is 256 x 256, wanted 256 x 512 'small.bmp'\n", 1},
-        {{"sheet.bmp", "kept.bin"}, "x\nn",
-         "already exists 'kept.bin'\noverwrite ? (Y or N): write tiles file error 'kept.bin'\n", 1},
-        {{"sheet.bmp", "."}, "y",
-         "already exists '.'\noverwrite ? (Y or N): open error '.'\nwrite tiles file error '.'\n", 1},
-        {{"sheet.bmp", "old.bin"}, "Y", "already exists 'old.bin'\noverwrite ? (Y or N): ", 0},
+    struct row {
+        std::vector<std::string> args;
+        std::string input = {}, out = {};
+        int status = 1;
     };
-    for (const auto &[args, input, out, status] : cases) {
-        const auto r = run(QELEGA_PACK_PATH, dir, args, false, input);
-        EXPECT_EQ(std::pair(r.status, r.out), std::pair(status, out));
+    const row cases[] = {
+        {.args = {}, .out = "no sheet file\n"},
+        {.args = {"sheet.bmp"}, .out = "no tiles file\n"},
+        {.args = {"a", "b", "c", "--help"}, .out = "unneeded parameter 'c'\n"},
+        {.args = {"--CGA", "a", "b"}, .out = "unknown option '--CGA'\n"},
+        {.args = {"none.bmp", "new.bin"}, .out = "open error 'none.bmp'\nread sheet file error 'none.bmp'\n"},
+        {.args = {"text.bmp", "new.bin"}, .out = "not a bmp or png file 'text.bmp'\nread sheet file error 'text.bmp'\n"},
+        {.args = {"small.bmp", "new.bin"}, .out = "sheet is 256 x 256, wanted 256 x 512 'small.bmp'\n"},
+        {.args = {"sheet.bmp", "kept.bin"}, .input = "x\nn",
+         .out = "already exists 'kept.bin'\noverwrite ? (Y or N): write tiles file error 'kept.bin'\n"},
+        {.args = {"sheet.bmp", "."}, .input = "y",
+         .out = "already exists '.'\noverwrite ? (Y or N): open error '.'\nwrite tiles file error '.'\n"},
+        {.args = {"sheet.bmp", "old.bin"}, .input = "Y", .out = "already exists 'old.bin'\noverwrite ? (Y or N): ",
+         .status = 0},
+    };
+    for (const row &c : cases) {
+        const auto r = run(QELEGA_PACK_PATH, dir, c.args, false, c.input);
+        EXPECT_EQ(std::pair(r.status, r.out), std::pair(c.status, c.out));
     }
     EXPECT_FALSE(std::filesystem::exists(dir / "new.bin"));
     EXPECT_EQ(qtest::read_file(dir / "kept.bin"), (bytes{1, 2, 3}));

@@ -218,10 +218,16 @@ TEST(read_bitmap, chunked_reads_and_simd_unpacking_match_the_plain_loop)
 TEST(read_bitmap, limits_and_unchecked_records)
 {
     const std::string unchecked = "error: read_bitmap() - bad bit count or size in header\n";
-    for (const auto &[side, bits, header_read, out] :
-         {std::tuple{8192u, 32, 0, cant_read + "bitmap data\n"},
-          {65535u, 32, 1, unchecked},
-          {3u, 2, 1, unchecked}}) {
+    const struct {
+        uint32_t side;
+        int bits, header_read;
+        std::string out;
+    } cases[] = {
+        {.side = 8192, .bits = 32, .header_read = 0, .out = cant_read + "bitmap data\n"},
+        {.side = 65535, .bits = 32, .header_read = 1, .out = unchecked},
+        {.side = 3, .bits = 2, .header_read = 1, .out = unchecked},
+    };
+    for (const auto &[side, bits, header_read, out] : cases) {
         bitmap_header header;
         init_bitmap_header(&header, 8192, 8192, 32);
         header.width = header.height = side, header.bit_count = uint16_t(bits);

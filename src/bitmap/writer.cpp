@@ -146,6 +146,9 @@ int write_bitmap(FILE *stream, const bitmap_header *header, const palette_entry 
         std::printf("error: write_bitmap() - can't write palette\n");
         return -1;
     }
+    // The rows' writes are not looked at, deliberately: the writer reports
+    // only a failed header or palette, and a caller that must know more asks
+    // the stream (ferror, or the result of its close).
     write_rows(stream, header, pixels);
     return 0;
 }

@@ -44,7 +44,7 @@ int save_bitmap_file(const char *path, int bit_count, const palette_entry *palet
         std::printf("write error '%s'\n", path);
         result = -1;
     }
-    std::fclose(stream);
+    std::fclose(stream);  // deliberately unchecked: the tool reports what write_bitmap reports
     return result;
 }
 
