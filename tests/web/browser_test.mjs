@@ -223,12 +223,14 @@ im.convert('LA').save('grey.png')`]);
     const hostile = Buffer.from(fs.readFileSync(file('plain.bmp')));
     hostile.writeUInt32LE(0x7fffffff, 18);
     hostile.writeInt32LE(-0x7fffffff, 22);
+    sh('/usr/bin/convert-im6.q16', ['plain.bmp', '-colorspace', 'gray', '-depth', '4', '-interlace', 'PNG', 'PNG:grey4i.png']);
     const bad = [['Tile file', 'empty', Buffer.alloc(0), /'empty' is 0 bytes/],
       ['Tile file', 'noise', noise(1000, 3), /'noise' is 1000 bytes/],
       ['Edited sheet', 'noise.bmp', noise(5000, 4), /not a bmp or png file 'noise.bmp'/],
       ['Edited sheet', 'cut.png', png.subarray(0, png.length >> 1), /could not read the sheet 'cut.png'/],
       ['Edited sheet', 'hostile.bmp', hostile, /could not read the sheet 'hostile.bmp': error: /],
-      ['Edited sheet', 'huge.png', huge, /sheet is 30000 x 30000, wanted 256 x 512 'huge.png'/]];
+      ['Edited sheet', 'huge.png', huge, /sheet is 30000 x 30000, wanted 256 x 512 'huge.png'/],
+      ['Edited sheet', 'grey4i.png', fs.readFileSync(file('grey4i.png')), /could not read the sheet 'grey4i.png': an interlaced PNG of fewer than 8 bits/]];
     await upload('Tile file', 'TILES.16');
     for (const [input, name, bytes, alert] of bad) {
       fs.writeFileSync(file(name), bytes);
