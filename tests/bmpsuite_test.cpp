@@ -94,14 +94,14 @@ void check_corpus(reader read, const std::string &own_prefix, const std::set<std
     }
 }
 
-// A 7 x 5 picture of `colours` colours whose channels keep their top five
+// A 7 x 5 picture of `colors` colors whose channels keep their top five
 // bits through 5-bit storage, whether the encoder rounds or truncates.
-bytes test_picture(int colours)
+bytes test_picture(int colors)
 {
     const auto channel = [](unsigned v) { return uint8_t((v % 32 * 255 + 30) / 31); };
     bytes rgb;
     for (unsigned i = 0; i < 35; ++i) {
-        const unsigned k = colours == 2 ? i % 3 == 0 : i % colours;
+        const unsigned k = colors == 2 ? i % 3 == 0 : i % colors;
         rgb.insert(rgb.end(), {channel(k * 7 + 3), channel(30 - k), channel(k * 5 + 1)});
     }
     return rgb;
@@ -113,7 +113,7 @@ TEST(imagemagick_files, read_back_or_refused_with_the_right_line)
     const std::string check = "error: check_bitmap_header() - ";
     const std::string refused = "error: read_bitmap() - can't read bitmap header\n";
     struct encoding {
-        int colours, bit_count;
+        int colors, bit_count;
         std::vector<std::string> options;  // the last one names the format
         std::string out;                   // when the reader refuses the file
     };
@@ -131,7 +131,7 @@ TEST(imagemagick_files, read_back_or_refused_with_the_right_line)
     bool marked = false;
     for (const encoding &e : encodings) {
         const qtest::temp_dir dir;
-        bytes picture = test_picture(e.colours);
+        bytes picture = test_picture(e.colors);
         qtest::write_file(dir / "in.rgb", picture);
         std::vector<std::string> args = {"-size", "7x5", "-depth", "8", "rgb:" + (dir / "in.rgb").string()};
         args.insert(args.end(), e.options.begin(), e.options.end());

@@ -190,8 +190,8 @@ TEST(read_bitmap, chunked_reads_and_simd_unpacking_match_the_plain_loop)
         // What one configuration leaves: the outcome, both buffers, the position.
         const auto read_with = [&](const bytes &cut, bool one_row, bool portable) {
             test_switch::force.one_row_reads = one_row, test_switch::force.portable_unpack = portable;
-            bytes colours(1024, 0xEE), pixels(size, 0xEE);
-            auto *palette_at = reinterpret_cast<palette_entry *>(colours.data());
+            bytes colors(1024, 0xEE), pixels(size, 0xEE);
+            auto *palette_at = reinterpret_cast<palette_entry *>(colors.data());
             uint8_t *pixels_at = pixels.data();
             const auto stream = stream_of(cut);
             bitmap_header h;
@@ -199,7 +199,7 @@ TEST(read_bitmap, chunked_reads_and_simd_unpacking_match_the_plain_loop)
             const int result = read_bitmap(stream.get(), &h, &palette_at, &pixels_at, 0);
             const std::string said = testing::internal::GetCapturedStdout();
             test_switch::force = {};
-            return std::tuple(result, said, colours, pixels, std::ftell(stream.get()));
+            return std::tuple(result, said, colors, pixels, std::ftell(stream.get()));
         };
         for (size_t rows = 0; rows <= 70; ++rows)
             for (size_t end : {data + rows * row - 1, data + rows * row, data + rows * row + 1}) {
