@@ -28,6 +28,12 @@ const puppeteer = createRequire(new URL('../../web/package.json', import.meta.ur
 fs.rmSync(work, { recursive: true, force: true });
 const downloads = path.join(work, 'downloads');
 fs.mkdirSync(downloads, { recursive: true });
+// The page is one file, driven from a folder that holds nothing else.
+assert.deepEqual(fs.readdirSync(site), ['index.html'], 'the build leaves one file');
+const pageDir = path.join(work, 'page');
+fs.mkdirSync(pageDir);
+fs.copyFileSync(path.join(site, 'index.html'), path.join(pageDir, 'index.html'));
+const pageBytes = fs.statSync(path.join(pageDir, 'index.html')).size;
 const file = (name) => path.join(work, name);
 const sh = (program, args) => execFileSync(program, args, { cwd: work, input: '', encoding: 'latin1' });
 
@@ -65,17 +71,19 @@ try {
   const page = await browser.newPage();
   await page.setViewport({ width: 1400, height: 1000 });
   const problems = [];
-  const siteUrl = new URL(`file://${path.resolve(site)}/`).href;
+  const pageUrl = new URL(`file://${path.resolve(pageDir)}/index.html`).href;
   page.on('console', (m) => { if (m.type() === 'error' || m.type() === 'warn') problems.push(`console: ${m.text()}`); });
   page.on('pageerror', (e) => problems.push(`page error: ${e.message}`));
   page.on('request', (r) => {
     const url = r.url();
-    if (!url.startsWith(siteUrl) && !url.startsWith('blob:') && !url.startsWith('data:')) problems.push(`request: ${url}`);
+    if (url !== pageUrl && !url.startsWith('blob:') && !url.startsWith('data:')) problems.push(`request: ${url}`);
   });
   const cdp = await page.createCDPSession();
   await cdp.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads });
 
-  await page.goto(`${siteUrl}index.html`);
+  // With the network off: the page needs nothing but itself.
+  await page.setOfflineMode(true);
+  await page.goto(pageUrl);
   await page.waitForFunction(() => performance.getEntriesByName('sheet-drawn').length > 0, { timeout: 10000 });
   const shownAfter = await page.evaluate(() => performance.getEntriesByName('sheet-drawn')[0].startTime);
   await page.screenshot({ path: screenshot });
@@ -339,21 +347,30 @@ im.convert('LA').save('grey.png')`]);
     assert.ok((await downloadOf('Download tile file', 'TILES.16')).equals(original), 'discarded');
   });
 
-  await check('the page works from a static web server too', async () => {
+  await check('the page works from a static web server too, asking for nothing but itself', async () => {
+    const asked = [];
     const server = http.createServer((request, response) => {
-      const name = path.join(site, path.basename(new URL(request.url, 'http://x').pathname) || 'index.html');
+      asked.push(request.url);
+      const name = path.join(pageDir, path.basename(new URL(request.url, 'http://x').pathname) || 'index.html');
       fs.readFile(name, (error, data) => { response.writeHead(error ? 404 : 200); response.end(data); });
     });
     await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
     const served = await browser.newPage();
     try {
       served.on('pageerror', (e) => problems.push(`served page error: ${e.message}`));
+      served.on('console', (m) => { if (m.type() === 'error') problems.push(`served console: ${m.text()}`); });
       await served.goto(`http://127.0.0.1:${server.address().port}/`);
       await served.waitForFunction(() => performance.getEntriesByName('sheet-drawn').length > 0, { timeout: 10000 });
+      assert.deepEqual(asked, ['/']);
     } finally {
       await served.close();
       server.close();
     }
+  });
+
+  await check('a strict Content-Security-Policy allows only what is inside the file', async () => {
+    const policy = await page.$eval('meta[http-equiv=Content-Security-Policy]', (e) => e.content);
+    assert.match(policy, /^default-src 'none'; script-src 'sha256-[^']+' 'wasm-unsafe-eval'; style-src 'sha256-[^']+';/);
   });
 
   // Figures for the README, printed rather than asserted.
@@ -386,10 +403,10 @@ im.convert('LA').save('grey.png')`]);
     return times.sort((a, b) => a - b);
   });
   console.log(`benchmark: pencil at 8x, per pointer event: median ${strokes[50].toFixed(2)} ms, slowest ${strokes[99].toFixed(2)} ms`);
-  const bytes = fs.readdirSync(site).reduce((sum, f) => sum + fs.statSync(path.join(site, f)).size, 0);
+  const bytes = pageBytes;
   console.log(`benchmark: redraw after an option change: median ${redraws[20].toFixed(1)} ms, slowest ${redraws[39].toFixed(1)} ms`);
   console.log(`benchmark: sample sheet shown ${shownAfter.toFixed(0)} ms after opening from disk`);
-  console.log(`benchmark: the page's files: ${bytes} bytes`);
+  console.log(`benchmark: the page, one file: ${bytes} bytes`);
   if (problems.length > 0) failures.push(...problems);
 } finally {
   await browser.close();

@@ -2,6 +2,7 @@
 // turns its signed results into values or errors. No other module touches
 // the core's memory, and the page asks the core, through here, for every
 // fact about tiles: sizes, colours, where a tile lies, what an edit touches.
+import wasmBinary from 'qelega-core-binary';
 import createCore from 'qelega-core-wasm';
 
 let core = null;
@@ -28,7 +29,7 @@ export class CoreError extends Error {
 
 export async function loadCore() {
   const collect = (line) => printed.push(line);
-  core = await createCore({ print: collect, printErr: collect });
+  core = await createCore({ wasmBinary, print: collect, printErr: collect });
   SHEET_WIDTH = core._core_canvas_width();
   SHEET_HEIGHT = core._core_canvas_height();
   TILE_SIZE = core._core_tile_size();
