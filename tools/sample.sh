@@ -2,7 +2,7 @@
 # sample.sh GEN SHAPES PACK OUTDIR PAGE: makes our own tile files with GEN,
 # turns them into tile sheets with SHAPES (qelega_shapes), one sheet per
 # effect, packs the plain sheets back with PACK (qelega_pack), and ends by
-# saying where the sheets are and how to open the web build's PAGE.
+# saying where the sheets are and where the PAGE is.
 set -eu
 
 if [ $# -ne 5 ]; then
@@ -64,8 +64,4 @@ done
 
 echo
 echo "The sheets are in $out/ (open $out/ega.bmp in any picture viewer)."
-if [ -f "$page" ]; then
-    echo "The page is $page: open it in a browser."
-else
-    echo "The page: build it with \`cmake --workflow --preset web\`, then open $page in a browser."
-fi
+echo "The page is $page: open it in a browser, nothing to build."
