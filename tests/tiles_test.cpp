@@ -180,6 +180,24 @@ TEST(tiles, one_tile_renders_as_in_the_sheet)
         }
 }
 
+// Each cell of a scene shows its tile as the sheet does; a number past the
+// sheet shows tile 0.
+TEST(tiles, a_scene_shows_each_tile_as_the_sheet_does)
+{
+    const bytes tiles = random_tiles(ega_mode, 7);
+    render_sheet(tiles.data(), ega_mode, {.dungeon = true});
+    const uint16_t cells[3 * 2] = {0, 511, 17, 52, 300, 512};
+    bytes scene(3 * 2 * tile_pixels);
+    draw_scene(canvas, cells, 3, 2, scene.data());
+    for (int32_t cell = 0; cell < 6; ++cell)
+        for (int32_t y = 0; y < tile_size; ++y)
+            for (int32_t x = 0; x < tile_size; ++x) {
+                const int32_t tile = cell == 5 ? 0 : cells[cell];
+                const int32_t at = (cell / 3 * tile_size + y) * 3 * tile_size + cell % 3 * tile_size + x;
+                ASSERT_EQ(scene[at], canvas[(tile_top(tile) + y) * canvas_width + tile_left(tile) + x]) << cell;
+            }
+}
+
 // A sheet drawn without remaking packs back into its tile file, from 4 bits
 // with the mode's palette or from 24 bits with colours a little off, which
 // are counted; a wrong size or a bit count the converter refuses leaves the

@@ -21,6 +21,8 @@ uint8_t sample_cga[tile_file_bytes(4)];
 uint8_t bitmap_file[54 + 16 * 4 + canvas_bytes / 2 + 1];
 uint8_t clipboard[tile_bytes_of(2)];  // one copied tile, as stored
 int32_t drawn_from[tile_count];      // the last answer of core_tiles_drawn_from
+constexpr int32_t max_scene_side = max_scene_tiles * tile_size;
+uint8_t scene_picture[max_scene_side * max_scene_side];
 
 const tile_mode &mode_of(int cga) { return cga != 0 ? cga_mode : ega_mode; }
 
@@ -67,6 +69,7 @@ EMSCRIPTEN_KEEPALIVE int core_color_count(int cga) { return color_count(mode_of(
 EMSCRIPTEN_KEEPALIVE const char *core_color_name(int index, int cga) { return mode_of(cga).color_names[index]; }
 EMSCRIPTEN_KEEPALIVE const palette_entry *core_palette(int cga) { return mode_of(cga).palette; }
 EMSCRIPTEN_KEEPALIVE int core_wrong_sheet_size() { return wrong_sheet_size; }
+EMSCRIPTEN_KEEPALIVE int core_max_scene_tiles() { return max_scene_tiles; }
 
 EMSCRIPTEN_KEEPALIVE int core_is_grass(int tile)
 {
@@ -112,6 +115,14 @@ EMSCRIPTEN_KEEPALIVE const uint8_t *core_render_tile(int tile, int cga, int dung
 {
     render_tile(tile_buffer, mode_of(cga), options_of(dungeon, mirror_room, remake_water), tile);
     return canvas;
+}
+
+// The scene's picture from the sheet as last rendered; null for a size out of range.
+EMSCRIPTEN_KEEPALIVE const uint8_t *core_draw_scene(const uint16_t *cells, int columns, int rows)
+{
+    if (columns < 1 || rows < 1 || columns > max_scene_tiles || rows > max_scene_tiles) return nullptr;
+    draw_scene(canvas, cells, columns, rows, scene_picture);
+    return scene_picture;
 }
 
 // Writes the canvas as qelega_shapes does; the length written, or -1.

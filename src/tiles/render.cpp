@@ -143,3 +143,15 @@ void render_tile(const uint8_t *tiles, const tile_mode &mode, const sheet_option
         recolor_tile_grass(tile_row, tile_col, mode.grass_color, mode.dungeon_grass_color);
     if (options.mirror_room) remap_tile(tile_row, tile_col, mode.mirror_map);
 }
+
+void draw_scene(const uint8_t *sheet, const uint16_t *cells, int32_t columns, int32_t rows, uint8_t *out)
+{
+    const int32_t width = columns * tile_size;
+    for (int32_t row = 0; row < rows; ++row)
+        for (int32_t column = 0; column < columns; ++column) {
+            const int32_t tile = cells[row * columns + column] < tile_count ? cells[row * columns + column] : 0;
+            for (int32_t y = 0; y < tile_size; ++y)
+                std::memcpy(out + (row * tile_size + y) * width + column * tile_size,
+                            sheet + canvas_index(tile / sheet_columns, tile % sheet_columns, y, 0), tile_size);
+        }
+}

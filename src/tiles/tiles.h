@@ -117,6 +117,14 @@ void render_sheet(const uint8_t *tiles, const tile_mode &mode, const sheet_optio
 void render_tile(const uint8_t *tiles, const tile_mode &mode, const sheet_options &options,
                  int32_t tile);
 
+// A scene: tiles laid out on a grid, `columns` x `rows` tile numbers row
+// by row, each side 1 to max_scene_tiles. Drawn from `sheet`, a rendered
+// canvas, into `out`: columns * tile_size by rows * tile_size palette
+// indices, row 0 at the top, each tile as the sheet shows it. A number past
+// the sheet's tiles draws as tile 0.
+constexpr int32_t max_scene_tiles = 64;
+void draw_scene(const uint8_t *sheet, const uint16_t *cells, int32_t columns, int32_t rows, uint8_t *out);
+
 // Editing the stored tiles, pixel by pixel in the tile file layout; tiles are
 // named by number (0-511), y and x are 0-15, values are palette indices.
 uint8_t tile_pixel(const uint8_t *tiles, int32_t tile, int32_t y, int32_t x,

@@ -9,6 +9,7 @@ import http from 'node:http';
 import path from 'node:path';
 import { createRequire } from 'node:module';
 import zlib from 'node:zlib';
+import { contextChecks, sceneRedrawTimes } from './context_checks.mjs';
 
 const [site, shapes, pack, work, screenshot] = process.argv.slice(2);
 const chromium = process.env.CHROMIUM || '/usr/bin/chromium';
@@ -46,6 +47,13 @@ function noise(length, seed) {
 fs.writeFileSync(file('TILES.16'), noise(65536, 1));
 fs.writeFileSync(file('TILES.4'), noise(32768, 2));
 
+// Pixel (y, x) of an EGA tile in a tile file's bytes.
+const pixel = (b, tile, y, x) => (b[(tile * 256 + y * 16 + x) >> 1] >> (x & 1 ? 0 : 4)) & 15;
+const setPixel = (b, tile, y, x, v) => {
+  const at = (tile * 256 + y * 16 + x) >> 1;
+  b[at] = x & 1 ? (b[at] & 0xf0) | v : (b[at] & 0x0f) | (v << 4);
+};
+
 function shapesOutput(tiles, flags) {
   const out = `shapes-${path.basename(tiles)}${flags.join('')}.bmp`;
   fs.rmSync(file(out), { force: true });
@@ -74,6 +82,9 @@ try {
   const pageUrl = new URL(`file://${path.resolve(pageDir)}/index.html`).href;
   page.on('console', (m) => { if (m.type() === 'error' || m.type() === 'warn') problems.push(`console: ${m.text()}`); });
   page.on('pageerror', (e) => problems.push(`page error: ${e.message}`));
+  // Every question the page asks is answered yes, and remembered.
+  const dialogs = [];
+  page.on('dialog', (d) => { dialogs.push(d.type()); d.accept(); });
   page.on('request', (r) => {
     const url = r.url();
     if (url !== pageUrl && !url.startsWith('blob:') && !url.startsWith('data:')) problems.push(`request: ${url}`);
@@ -123,6 +134,9 @@ try {
   const check = async (what, body) => {
     try { await body(); } catch (error) { failures.push(`${what}: ${error.message}`); }
   };
+  // A tool of the editor, chosen from the keyboard.
+  const tool = async (name) => { await (await named(name)).focus(); await page.keyboard.press('Space'); };
+  const run = (program, args, env) => execFileSync(program, args, { cwd: work, input: '', env: { ...process.env, ...env }, stdio: 'pipe' });
 
   await check('options give the bytes of qelega_shapes', async () => {
     const runs = [['TILES.16', false, []], ['TILES.16', true, ['--cga']], ['TILES.4', true, ['--cga']]];
@@ -257,11 +271,6 @@ im.convert('LA').save('grey.png')`]);
     for (let y = 0; y < 16; y++) original[20 * 128 + y * 8 + 4] = 0xf0;
     fs.writeFileSync(file('EDIT.16'), original);
     const expected = Buffer.from(original);
-    const pixel = (b, tile, y, x) => (b[(tile * 256 + y * 16 + x) >> 1] >> (x & 1 ? 0 : 4)) & 15;
-    const setPixel = (b, tile, y, x, v) => {
-      const at = (tile * 256 + y * 16 + x) >> 1;
-      b[at] = x & 1 ? (b[at] & 0xf0) | v : (b[at] & 0x0f) | (v << 4);
-    };
     const states = [Buffer.from(expected)];
     const step = () => states.push(Buffer.from(expected));
     // Controls are used from the keyboard: focus one by its name, press Enter or Space.
@@ -283,9 +292,10 @@ im.convert('LA').save('grey.png')`]);
       step();
     }
     await page.select('#zoom', '2');
-    const box = await (await named('Tile sheet')).boundingBox();
-    const press = async (tile, x = 1, y = 1) => page.mouse.click(box.x + ((tile % 16) * 16 + x + 0.5) * 2,
-      box.y + (Math.floor(tile / 16) * 16 + y + 0.5) * 2);
+    const press = async (tile, x = 1, y = 1) => {
+      const box = await (await named('Tile sheet')).boundingBox();
+      await page.mouse.click(box.x + ((tile % 16) * 16 + x + 0.5) * 2, box.y + (Math.floor(tile / 16) * 16 + y + 0.5) * 2);
+    };
     await key('Picker', 'Space');
     await press(30, 5, 7);
     assert.equal(await page.$eval('input[name=color]:checked', (e) => Number(e.value)), pixel(expected, 30, 7, 5), 'picked');
@@ -331,8 +341,7 @@ im.convert('LA').save('grey.png')`]);
     await page.keyboard.press('y');
     await page.keyboard.up('Control');
     await page.waitForFunction(() => document.getElementById('editor').dataset.keptSteps === '4 of 7');
-    const dialogs = [];
-    page.on('dialog', (d) => { dialogs.push(d.type()); d.accept(); });
+    dialogs.length = 0;
     await page.reload();
     await page.waitForFunction(() => /^(restored|showing)/.test(document.querySelector('[role=status]')?.textContent), { timeout: 10000 });
     assert.deepEqual(dialogs, ['beforeunload'], 'asks before dropping edits');
@@ -346,6 +355,8 @@ im.convert('LA').save('grey.png')`]);
     await key('Discard edits');
     assert.ok((await downloadOf('Download tile file', 'TILES.16')).equals(original), 'discarded');
   });
+
+  await contextChecks({ page, named, upload, setChecked, downloadOf, text, file, sh, check, tool, pixel, setPixel, run, required });
 
   await check('the page works from a static web server too, asking for nothing but itself', async () => {
     const asked = [];
@@ -403,6 +414,8 @@ im.convert('LA').save('grey.png')`]);
     return times.sort((a, b) => a - b);
   });
   console.log(`benchmark: pencil at 8x, per pointer event: median ${strokes[50].toFixed(2)} ms, slowest ${strokes[99].toFixed(2)} ms`);
+  const scene = await sceneRedrawTimes(page);
+  console.log(`benchmark: a tile edit redrawn in a 64 x 64 scene, per pointer event: median ${scene[20].toFixed(2)} ms, slowest ${scene[39].toFixed(2)} ms`);
   const bytes = pageBytes;
   console.log(`benchmark: redraw after an option change: median ${redraws[20].toFixed(1)} ms, slowest ${redraws[39].toFixed(1)} ms`);
   console.log(`benchmark: sample sheet shown ${shownAfter.toFixed(0)} ms after opening from disk`);

@@ -16,6 +16,8 @@ export let SHEET_COLUMNS = 0;
 export let TILE_COUNT = 0;
 // The result of a refused sheet whose size is not the sheet's.
 export let WRONG_SHEET_SIZE = 0;
+// The most tiles a scene has across or down.
+export let MAX_SCENE_TILES = 0;
 
 const flag = (value) => (value ? 1 : 0);
 
@@ -36,6 +38,7 @@ export async function loadCore() {
   SHEET_COLUMNS = core._core_sheet_columns();
   TILE_COUNT = core._core_tile_count();
   WRONG_SHEET_SIZE = core._core_wrong_sheet_size();
+  MAX_SCENE_TILES = core._core_max_scene_tiles();
 }
 
 // What the core printed since the last call: its refusals and reports.
@@ -165,6 +168,17 @@ export function renderTiles(indices, tiles, { cga, dungeon, mirrorRoom, remakeWa
       indices.set(core.HEAPU8.subarray(pointer + start, pointer + start + TILE_SIZE), start);
     }
   }
+}
+
+// The picture of a scene, `columns` x `rows` tile numbers, from the sheet
+// as last rendered: palette indices, one byte a pixel, row 0 at the top. A
+// view of the core's memory, so no megabyte is copied on each redraw: use
+// it before the next call.
+export function drawScene(cells, columns, rows) {
+  const bytes = new Uint8Array(cells.buffer, cells.byteOffset, columns * rows * 2);
+  const pointer = withCopyIn(bytes, (at) => core._core_draw_scene(at, columns, rows));
+  if (pointer === 0) throw new Error(`a scene is 1 to ${MAX_SCENE_TILES} tiles across and down`);
+  return core.HEAPU8.subarray(pointer, pointer + columns * rows * TILE_SIZE * TILE_SIZE);
 }
 
 // The BMP file of the last rendered sheet, byte for byte as qelega_shapes writes it.

@@ -1,6 +1,8 @@
 // The editor: the tools and buttons that change the stored tiles through the
 // core, each change one step of the undo history. The page hands it its
-// state and the few things it does after an edit.
+// state and the few things it does after an edit. Tools draw on surfaces:
+// the sheet, the large view and the seamless view, each with its own
+// coordinates and a map from them to a tile's pixel.
 import * as core from './core.js';
 import * as history from './history.js';
 import { modeColors } from './palettes.js';
@@ -12,16 +14,16 @@ const $ = (id) => document.getElementById(id);
 let page = null;
 let state = null;
 
-// Runs an edit of the stored tiles as one history step.
-function act(tiles, change) {
-  history.begin();
+// Runs an edit of the stored tiles or the scene as one history step.
+export function act(tiles, change) {
+  history.begin(state.scene);
   change();
-  if (history.commit(state.history)) page.edited();
+  if (history.commit(state.history, state.scene)) page.edited();
   page.redrawTiles(tiles);
 }
 
 function stepHistory(step) {
-  if (!step(state.history)) return;
+  if (!step(state.history, state.scene)) return;
   page.edited();
   page.redraw();
 }
@@ -47,37 +49,45 @@ function chooseColor(index) {
   state.color = index;
 }
 
-// The tool acting on pixel (x, y) of a tile, which is sheet pixel (px, py).
-export function useTool(tile, x, y, px, py) {
+// The tool acting at (sx, sy) of a surface, a function from its
+// coordinates to { tile, x, y }, the pixel of a tile.
+export function useTool(surface, sx, sy) {
   const { cga } = state.options;
+  const { tile, x, y } = surface(sx, sy);
   if (state.tool === 'picker') chooseColor(core.edit.pixel(tile, y, x, cga));
   if (state.tool === 'fill') act([tile], () => core.edit.fill(tile, y, x, state.color, cga));
   if (state.tool === 'pencil') {
-    history.begin();
-    state.stroke = [px, py];
-    drawTo(px, py);
+    history.begin(state.scene);
+    state.stroke = { surface, last: [sx, sy] };
+    drawTo(sx, sy);
   }
 }
 
-// Extends a pencil stroke in progress to sheet pixel (px, py), with no gaps.
-export function drawTo(px, py) {
+// Extends a pencil stroke in progress to (sx, sy) of its surface, with no gaps.
+export function drawTo(sx, sy) {
   if (state.stroke === null) return;
   const { cga } = state.options;
   const tiles = new Set();
-  for (const [x, y] of line(state.stroke[0], state.stroke[1], px, py)) {
-    const tile = core.tileAt(x, y);
-    const place = core.tilePlace(tile);
-    core.edit.setPixel(tile, y - place.y, x - place.x, state.color, cga);
+  for (const [lx, ly] of line(...state.stroke.last, sx, sy)) {
+    const { tile, x, y } = state.stroke.surface(lx, ly);
+    core.edit.setPixel(tile, y, x, state.color, cga);
     tiles.add(tile);
   }
-  state.stroke = [px, py];
+  state.stroke.last = [sx, sy];
   page.redrawTiles([...tiles]);
 }
 
 export function endStroke() {
   if (state.stroke === null) return;
   state.stroke = null;
-  if (history.commit(state.history)) page.edited();
+  if (history.commit(state.history, state.scene)) page.edited();
+}
+
+// The sheet as a surface: sheet pixels to the tile that holds them.
+export function sheetSurface(px, py) {
+  const tile = core.tileAt(px, py);
+  const place = core.tilePlace(tile);
+  return { tile, x: px - place.x, y: py - place.y };
 }
 
 // A press on the sheet: select the tile, then swap or let the tool act.
@@ -90,7 +100,7 @@ export function pressSheet(point) {
     if (from !== null && from !== point.tile) act([from, point.tile], () => core.edit.swap(from, point.tile, state.options.cga));
     return;
   }
-  useTool(point.tile, point.x, point.y, point.px, point.py);
+  useTool(sheetSurface, point.px, point.py);
 }
 
 function onSelected(change) {
@@ -125,15 +135,15 @@ export function bindEditor(hooks) {
     const key = event.key.toLowerCase();
     if (event.ctrlKey && (key === 'y' || (key === 'z' && event.shiftKey))) stepHistory(history.redo);
     else if (event.ctrlKey && key === 'z') stepHistory(history.undo);
-    else if (!event.ctrlKey && !event.altKey && /^[0-9a-f]$/.test(key) && event.target.tagName !== 'SELECT') chooseColor(parseInt(key, 16));
+    else if (!event.ctrlKey && !event.altKey && /^[0-9a-f]$/.test(key) && !event.target.closest('select, input[type=number]')) chooseColor(parseInt(key, 16));
     else return;
     event.preventDefault();
   }));
   window.addEventListener('beforeunload', (event) => { if (state.modified) event.preventDefault(); });
 }
 
-// Sheet pixels from (x0, y0) to (x1, y1), both ends included, with no gaps.
-function line(x0, y0, x1, y1) {
+// Points from (x0, y0) to (x1, y1), both ends included, with no gaps.
+export function line(x0, y0, x1, y1) {
   const points = [];
   const [dx, dy] = [Math.abs(x1 - x0), -Math.abs(y1 - y0)];
   const [sx, sy] = [x0 < x1 ? 1 : -1, y0 < y1 ? 1 : -1];

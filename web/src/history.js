@@ -1,59 +1,81 @@
-// The undo history: every action that changes the stored tiles becomes one
-// step, the bytes it changed with their old and new values. The history is
-// plain data, so it can be kept in the browser's storage.
+// The undo history: every action that changes the stored tiles or the scene
+// becomes one step, the values it changed with their old and new values, so
+// Undo and Redo walk edits and placements in the order they were made. The
+// history is plain data (typed arrays), so it can be kept in the browser's
+// storage and saved in a work file.
 import * as core from './core.js';
 
-// Steps kept; older ones are folded into the base, the file undo returns to.
+// Steps kept; older ones are folded into the base, the state undo returns to.
 export const HISTORY_LIMIT = 1000;
 
-export function newHistory(base) {
-  return { base, steps: [], position: 0 };
+// `tiles` is the whole tile buffer, `scene` the scene's array.
+export function newHistory(tiles, scene) {
+  return { base: { tiles: tiles.slice(), scene: scene.slice() }, steps: [], position: 0 };
 }
 
-function difference(before, after) {
+// The offsets where `after` differs from `before`, with both values; null for none.
+export function difference(before, after) {
   const offsets = [];
   for (let i = 0; i < before.length; i++) if (before[i] !== after[i]) offsets.push(i);
   if (offsets.length === 0) return null;
   const at = Uint32Array.from(offsets);
-  return { offsets: at, before: Uint8Array.from(at, (i) => before[i]), after: Uint8Array.from(at, (i) => after[i]) };
+  return { offsets: at, before: before.constructor.from(at, (i) => before[i]), after: after.constructor.from(at, (i) => after[i]) };
 }
 
-function applyTo(bytes, step, forward) {
-  const values = forward ? step.after : step.before;
-  step.offsets.forEach((offset, i) => { bytes[offset] = values[i]; });
+export function applyTo(values, change, forward) {
+  if (change === null) return;
+  const set = forward ? change.after : change.before;
+  change.offsets.forEach((offset, i) => { values[offset] = set[i]; });
 }
 
-// Moves the core's tiles one step back or forth.
-function stepped(step, forward) {
-  const bytes = core.tileBuffer();
-  applyTo(bytes, step, forward);
-  core.setTiles(bytes);
+// The tiles and the scene at the history's position.
+export function current(history) {
+  const now = { tiles: history.base.tiles.slice(), scene: history.base.scene.slice() };
+  for (const step of history.steps.slice(0, history.position)) {
+    applyTo(now.tiles, step.tiles, true);
+    applyTo(now.scene, step.scene, true);
+  }
+  return now;
+}
+
+// Moves the core's tiles and `scene` one step back or forth.
+function stepped(step, scene, forward) {
+  if (step.tiles !== null) {
+    const bytes = core.tileBuffer();
+    applyTo(bytes, step.tiles, forward);
+    core.setTiles(bytes);
+  }
+  applyTo(scene, step.scene, forward);
   return step;
 }
 
 let snapshot = null;
 
-// Brackets one action: the bytes before it, then its step once it ends.
-export function begin() {
-  snapshot = snapshot ?? core.tileBuffer();
+// Brackets one action: the tiles and scene before it, then its step once it ends.
+export function begin(scene) {
+  snapshot = snapshot ?? { tiles: core.tileBuffer(), scene: scene.slice() };
 }
 
-export function commit(history) {
+export function commit(history, scene) {
   if (snapshot === null) return null;
-  const step = difference(snapshot, core.tileBuffer());
+  const step = { tiles: difference(snapshot.tiles, core.tileBuffer()), scene: difference(snapshot.scene, scene) };
   snapshot = null;
-  if (step === null) return null;
+  if (step.tiles === null && step.scene === null) return null;
   history.steps.length = history.position;
   history.steps.push(step);
-  if (history.steps.length > HISTORY_LIMIT) applyTo(history.base, history.steps.shift(), true);
+  if (history.steps.length > HISTORY_LIMIT) {
+    const oldest = history.steps.shift();
+    applyTo(history.base.tiles, oldest.tiles, true);
+    applyTo(history.base.scene, oldest.scene, true);
+  }
   history.position = history.steps.length;
   return step;
 }
 
-export function undo(history) {
-  return history.position > 0 ? stepped(history.steps[--history.position], false) : null;
+export function undo(history, scene) {
+  return history.position > 0 ? stepped(history.steps[--history.position], scene, false) : null;
 }
 
-export function redo(history) {
-  return history.position < history.steps.length ? stepped(history.steps[history.position++], true) : null;
+export function redo(history, scene) {
+  return history.position < history.steps.length ? stepped(history.steps[history.position++], scene, true) : null;
 }

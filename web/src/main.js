@@ -1,15 +1,20 @@
 // The page: one state, the controls that change it, and a redraw after each
 // change. The C++ core renders, writes, packs and edits; the modules around
-// it draw, read and save files, and keep the history.
+// it draw, read and save files, keep the history and the scene.
 import * as core from './core.js';
 import { bindEditor, drawTo, endStroke, pressSheet, showColors, useTool } from './editor.js';
 import { acceptDrops, download, outputName, readFile } from './files.js';
 import { PALETTE_FORMATS, modeColors } from './palettes.js';
 import { decodeRgba, encodeIndexedPng, pngHeader } from './png.js';
-import { drawSheet, drawTileView, drawTiles, fitZoom, sheetPoint, tilePixels, tileViewPoint } from './sheet.js';
-import { newHistory } from './history.js';
-import { clearSession, loadSession, saveSession } from './store.js';
+import { bindScene, drawScene, newScene, sceneCells, scenePicture, sceneSize, setSceneCells } from './scene.js';
+import {
+  SEAMLESS_COPIES, drawSeamless, drawSheet, drawTileView, drawTiles, fitZoom, sheetPoint, tilePixels, viewPoint,
+} from './sheet.js';
+import * as history from './history.js';
+import { loadSession, saveSession } from './store.js';
+import { readScene, sceneZip } from './tiled.js';
 import { atlas, describeTile, tileTable } from './tileinfo.js';
+import { WORK_EXTENSION, decodeWork, encodeWork, storedWork, workNow, workOf } from './work.js';
 
 // The game's names of the two tile files.
 const tileFileName = (cga) => (cga ? 'TILES.4' : 'TILES.16');
@@ -18,17 +23,18 @@ const $ = (id) => document.getElementById(id);
 
 const state = {
   fileName: 'SAMPLE.16',
-  fileLength: 0,
+  original: null,  // the tile file as loaded
   options: { cga: false, dungeon: false, mirrorRoom: false, remakeWater: true },
-  view: { zoom: 'fit', grid: false, numbers: false },
+  view: { zoom: 'fit', grid: false, numbers: false, seamless: false },
   tool: 'select',
   color: 15,
   selected: null,
   swapping: false,
   copied: false,
-  stroke: null,  // the last sheet pixel of a pencil stroke in progress
-  modified: false,  // edits not yet downloaded
+  stroke: null,  // a pencil stroke in progress
+  modified: false,  // changes not yet downloaded or saved
   history: null,
+  scene: null,
   indices: null,
   palette: null,
   table: null,
@@ -59,35 +65,41 @@ function guard(handler) {
   };
 }
 
-function sheetView() {
-  let zoom = Number(state.view.zoom);
-  if (state.view.zoom === 'fit') {
-    const area = $('sheet-area');
-    zoom = fitZoom(area.clientWidth, window.innerHeight - area.getBoundingClientRect().top - 16);
-  }
-  return { ...state.view, zoom, selected: state.selected };
+// ---- drawing
+
+function zoom() {
+  if (state.view.zoom !== 'fit') return Number(state.view.zoom);
+  const area = $('sheet-area');
+  return fitZoom(area.clientWidth, window.innerHeight - area.getBoundingClientRect().top - 16);
 }
 
-function drawTileViewOf(tile) {
+const sheetView = () => ({ ...state.view, zoom: zoom(), selected: state.selected });
+
+function drawTileViews(tile) {
   $('tile-view').hidden = false;
   drawTileView($('tile-view'), state.indices, state.palette, tile);
   const remade = state.options.remakeWater && state.table[tile].maskTile !== 0;
   $('tile-view-title').textContent = `tile ${tile}, ${remade ? 'remade' : 'stored'}`;
+  $('seamless-view').hidden = !state.view.seamless;
+  if (state.view.seamless) drawSeamless($('seamless-view'), state.palette, tile);
 }
 
 function redraw() {
   state.indices = core.render(state.options);
   state.palette = core.palette(state.options.cga);
   drawSheet($('sheet'), state.indices, state.palette, sheetView());
-  if (state.selected !== null) drawTileViewOf(state.selected);
+  if (state.selected !== null) drawTileViews(state.selected);
+  drawScene();
 }
 
-// After an edit of `tiles`: those and the water tiles made from them.
+// After an edit of `tiles`: those and the water tiles made from them, and
+// every view that shows them.
 function redrawTiles(tiles) {
   const all = core.tilesDrawnFrom(tiles);
   core.renderTiles(state.indices, all, state.options);
   drawTiles($('sheet'), state.indices, state.palette, sheetView(), all);
-  if (state.selected !== null && all.includes(state.selected)) drawTileViewOf(state.selected);
+  if (state.selected !== null && all.includes(state.selected)) drawTileViews(state.selected);
+  if (all.length > 0) drawScene();
 }
 
 function describePixel(tile, point) {
@@ -100,49 +112,102 @@ function select(tile) {
   state.selected = tile;
   setStatus(describeTile(state.table[tile]));
   redrawTiles(previous === null ? [tile] : [previous, tile]);
-  drawTileViewOf(tile);
+  drawTileViews(tile);
 }
 
-// ---- the tile file and its history
+// ---- the work: the tile file, its history and the scene, kept as they change
 
 function markModified(modified) {
   state.modified = modified;
   document.title = `${modified ? '* ' : ''}qelega_shapes: tile sheets in the browser`;
   $('modified').hidden = !modified;
+  $('discard').hidden = state.history.steps.length === 0;
 }
 
-let saving = Promise.resolve();
+let keeping = Promise.resolve();
 
-function saveEdits() {
-  const { fileName, fileLength, options: { cga }, history, modified } = state;
-  const session = { fileName, fileLength, cga, modified, base: history.base, steps: history.steps, position: history.position,
-    current: core.tileBuffer() };
-  saving = saving.then(() => saveSession(session))
-    .then(() => { $('editor').dataset.keptSteps = `${session.position} of ${session.steps.length}`; })
-    .catch((error) => showAlert(`edits not kept: ${error.message}`));
+// Keeps the work in the browser; the steps kept show on the editor for the test's sake.
+function keep() {
+  const work = workOf(state);
+  const kept = `${work.history.position} of ${work.history.steps.length}`;
+  keeping = keeping.then(() => saveSession(work))
+    .then(() => { $('editor').dataset.keptSteps = kept; })
+    .catch((error) => showAlert(`your work is not kept in this browser: ${error.message}`));
 }
 
+// A new tile file: its history starts from it and the scene as it is. The
+// caller keeps it, but for the sample shown at the start.
 function useTiles(name, bytes, cga) {
   core.setTiles(bytes);
   state.fileName = name;
-  state.fileLength = bytes.length;
+  state.original = bytes.slice();
   state.options.cga = cga;
-  state.history = newHistory(core.tileBuffer());
-  $('cga').checked = cga;
-  showColors();
+  state.scene = state.scene ?? newScene();
+  state.history = history.newHistory(core.tileBuffer(), state.scene);
+  showOptions();
   markModified(false);
-  $('discard').hidden = true;
-  saving = saving.then(clearSession).catch(() => {});
   redraw();
 }
 
 function edited() {
   markModified(true);
-  $('discard').hidden = false;
-  saveEdits();
+  keep();
 }
 
-// ---- loading and packing
+// A work, checked whole, in place of the page's.
+function useWork(work) {
+  const now = workNow(work);
+  core.setTiles(now.tiles);
+  Object.assign(state, { fileName: work.fileName, original: work.original, options: { ...work.options }, history: work.history });
+  state.scene = now.scene;
+  showOptions();
+  markModified(work.modified);
+  keep();
+  redraw();
+}
+
+function restoredLine(work) {
+  const { position, steps } = work.history;
+  return steps.length > 0
+    ? `restored your edits of '${work.fileName}' (${position} of ${steps.length} steps); Discard edits drops them`
+    : `restored '${work.fileName}' as you left it`;
+}
+
+async function restoreWork() {
+  let work;
+  try {
+    work = storedWork(await loadSession());
+  } catch (error) {
+    showAlert(`the work kept in this browser could not be restored (${error.message}); it is kept until you change something`);
+    return false;
+  }
+  if (work === null) return false;
+  useWork(work);
+  setStatus(restoredLine(work));
+  return true;
+}
+
+function mayDrop(what) {
+  return !state.modified || window.confirm(`Drop ${what} of '${state.fileName}' that were not downloaded or saved?`);
+}
+
+function discardEdits() {
+  if (!window.confirm(`Drop the edits of '${state.fileName}' and the scene, back to the file as loaded?`)) return;
+  state.scene = newScene();
+  useTiles(state.fileName, state.original, state.options.cga);
+  keep();
+  setStatus(`dropped the edits and the scene; back to '${state.fileName}' as loaded`);
+}
+
+// The history as one step more: the scene replaced.
+function replaceScene({ width, height, cells }) {
+  history.begin(state.scene);
+  setSceneCells(state.scene, width, height, cells);
+  if (history.commit(state.history, state.scene)) edited();
+  drawScene();
+}
+
+// ---- loading, packing and opening
 
 // 'EGA' or 'CGA' by the file's length, or null for any other length.
 function modeOfLength(length) {
@@ -154,16 +219,13 @@ function tileFileMessage(name, length) {
   return `'${name}' is ${length} bytes; a tile file is ${sizes.join(' or ')}`;
 }
 
-function mayDropEdits() {
-  return !state.modified || window.confirm(`Drop the edits of '${state.fileName}' that were not downloaded?`);
-}
-
 async function loadTileFile(file) {
   const bytes = await readFile(file);
   const mode = modeOfLength(bytes.length);
   if (mode === null) throw new Error(tileFileMessage(file.name, bytes.length));
-  if (!mayDropEdits()) return;
+  if (!mayDrop('the edits')) return;
   useTiles(file.name, bytes, mode === 'CGA');
+  keep();
   clearAlert();
   setStatus(`loaded '${file.name}', ${bytes.length} bytes, ${mode}`);
 }
@@ -181,7 +243,7 @@ async function packSheet(file) {
   const bytes = await readFile(file);
   const { cga } = state.options;
   const format = core.sheetFormat(bytes, file.name);
-  if (!mayDropEdits()) return;
+  if (!mayDrop('the edits')) return;
   let packed;
   try {
     packed = packPicture(bytes, format, cga, file.name);
@@ -191,57 +253,60 @@ async function packSheet(file) {
   }
   const name = tileFileName(cga);
   useTiles(name, core.tiles(cga), cga);
+  keep();
   clearAlert();
   setStatus(packed.changed > 0 ? packed.message : `packed '${file.name}' into ${name}`);
 }
 
-// A dropped file is a sheet when it is not a tile file's size and looks like one.
+async function openScene(file) {
+  const scene = readScene(await readFile(file), file.name);
+  replaceScene(scene);
+  clearAlert();
+  setStatus(scene.message);
+}
+
+async function openWork(file) {
+  const work = decodeWork(await readFile(file), file.name);
+  if (!mayDrop('the changes')) return;
+  useWork(work);
+  clearAlert();
+  setStatus(`opened the work '${file.name}' of '${work.fileName}' (${work.history.position} of ${work.history.steps.length} steps)`);
+}
+
+// A dropped file goes where its name or its first bytes say it belongs.
 async function dropped(file) {
   const head = new Uint8Array(await file.slice(0, 8).arrayBuffer());
-  await (modeOfLength(file.size) === null && core.isSheetFile(head) ? packSheet(file) : loadTileFile(file));
-}
-
-async function restoreEdits() {
-  const session = await loadSession();
-  if (!session) return false;
-  useTiles(session.fileName, session.base, session.cga);
-  state.fileLength = session.fileLength;
-  core.setTiles(session.current);
-  Object.assign(state.history, { steps: session.steps, position: session.position });
-  markModified(session.modified);
-  $('discard').hidden = false;
-  redraw();
-  saveEdits();
-  setStatus(`restored your edits of '${session.fileName}' (${session.position} of ${session.steps.length} steps); Discard edits drops them`);
-  return true;
-}
-
-function discardEdits() {
-  useTiles(state.fileName, state.history.base, state.options.cga);
-  setStatus(`dropped the edits; back to '${state.fileName}' as loaded`);
+  const name = file.name.toLowerCase();
+  if (name.endsWith(WORK_EXTENSION)) return openWork(file);
+  if (name.endsWith('.tmj') || name.endsWith('.zip')) return openScene(file);
+  if (modeOfLength(file.size) === null && core.isSheetFile(head)) return packSheet(file);
+  return loadTileFile(file);
 }
 
 // ---- options and downloads
 
+function showOptions() {
+  for (const [name, id] of Object.entries({ cga: 'cga', dungeon: 'dungeon', mirrorRoom: 'mirror-room', remakeWater: 'remake-water' }))
+    $(id).checked = state.options[name];
+  $('recolor-note').hidden = !(state.options.dungeon || state.options.mirrorRoom);
+  showColors();
+}
+
 function setOption(name, value) {
   const egaBytes = core.tileFileBytes(false);
-  if (name === 'cga' && !value && state.fileLength < egaBytes) {
+  if (name === 'cga' && !value && state.original.length < egaBytes) {
     $('cga').checked = true;
-    throw new Error(`'${state.fileName}' has ${state.fileLength} bytes; EGA tiles need ${egaBytes}`);
+    throw new Error(`'${state.fileName}' has ${state.original.length} bytes; EGA tiles need ${egaBytes}`);
   }
   state.options[name] = value;
-  if (name === 'cga') showColors();
-  $('recolor-note').hidden = !(state.options.dungeon || state.options.mirrorRoom);
+  showOptions();
+  keep();
   redraw();
 }
 
-function baseName() {
-  return outputName(state.fileName, state.options);
-}
+const baseName = () => outputName(state.fileName, state.options);
 
-function downloadPng() {
-  download(encodeIndexedPng(state.indices, core.SHEET_WIDTH, core.SHEET_HEIGHT, state.palette), `${baseName()}.png`, 'image/png');
-}
+const sheetPng = () => encodeIndexedPng(state.indices, core.SHEET_WIDTH, core.SHEET_HEIGHT, state.palette);
 
 function downloadPalette() {
   const format = $('palette-format').value;
@@ -258,10 +323,27 @@ function downloadAtlas() {
 function downloadTiles() {
   download(core.tiles(state.options.cga), tileFileName(state.options.cga));
   markModified(false);
-  saveEdits();
+  keep();
 }
 
-// ---- the sheet and the large view
+function downloadScenePng() {
+  const { width, height } = sceneSize(state.scene);
+  const size = core.TILE_SIZE;
+  download(encodeIndexedPng(scenePicture(state.scene), width * size, height * size, state.palette), `${baseName()}-scene.png`, 'image/png');
+}
+
+function downloadSceneForTiled() {
+  const { width, height } = sceneSize(state.scene);
+  download(sceneZip(sceneCells(state.scene), width, height, sheetPng()), `${baseName()}-scene.zip`, 'application/zip');
+}
+
+function saveWork() {
+  download(encodeWork(workOf(state)), `${state.fileName.replace(/\.[^.]*$/, '') || 'tiles'}${WORK_EXTENSION}`, 'application/json');
+  markModified(false);
+  keep();
+}
+
+// ---- the sheet and the views of the selected tile
 
 function moveSelection(key) {
   const steps = { ArrowLeft: -1, ArrowRight: 1, ArrowUp: -core.SHEET_COLUMNS, ArrowDown: core.SHEET_COLUMNS };
@@ -288,36 +370,34 @@ function bindSheet() {
   }));
   for (const type of ['pointerup', 'pointercancel']) sheet.addEventListener(type, endStroke);
   sheet.addEventListener('keydown', guard((event) => { if (moveSelection(event.key)) event.preventDefault(); }));
+}
 
-  const view = $('tile-view');
-  const viewPixel = (event) => {
-    const point = tileViewPoint(view, event);
-    if (!point || state.selected === null) return null;
-    const tile = state.selected;
-    const place = core.tilePlace(tile);
-    return { tile, ...point, px: place.x + point.x, py: place.y + point.y };
-  };
-  view.addEventListener('pointerdown', guard((event) => {
-    const p = viewPixel(event);
-    if (!p) return;
-    view.setPointerCapture(event.pointerId);
-    useTool(p.tile, p.x, p.y, p.px, p.py);
-    describePixel(p.tile, p);
+// The large view and the seamless view edit the selected tile: the seamless
+// view's nine copies each stand for the whole tile.
+function bindTileView(canvas, copies) {
+  const surface = (sx, sy) => ({ tile: state.selected, x: sx % core.TILE_SIZE, y: sy % core.TILE_SIZE });
+  const pointAt = (event) => (state.selected === null ? null : viewPoint(canvas, event, copies));
+  canvas.addEventListener('pointerdown', guard((event) => {
+    const point = pointAt(event);
+    if (!point) return;
+    canvas.setPointerCapture(event.pointerId);
+    useTool(surface, point.x, point.y);
+    describePixel(state.selected, surface(point.x, point.y));
   }));
-  view.addEventListener('pointermove', guard((event) => {
-    const p = viewPixel(event);
-    if (!p) return;
-    describePixel(p.tile, p);
-    drawTo(p.px, p.py);
+  canvas.addEventListener('pointermove', guard((event) => {
+    const point = pointAt(event);
+    if (!point) return;
+    describePixel(state.selected, surface(point.x, point.y));
+    drawTo(point.x, point.y);
   }));
-  for (const type of ['pointerup', 'pointercancel']) view.addEventListener(type, endStroke);
+  for (const type of ['pointerup', 'pointercancel']) canvas.addEventListener(type, endStroke);
 }
 
 function bindOptions() {
   const options = { cga: 'cga', dungeon: 'dungeon', mirrorRoom: 'mirror-room', remakeWater: 'remake-water' };
   for (const [name, id] of Object.entries(options))
     $(id).addEventListener('change', guard(() => setOption(name, $(id).checked)));
-  for (const name of ['grid', 'numbers'])
+  for (const name of ['grid', 'numbers', 'seamless'])
     $(name).addEventListener('change', () => { state.view[name] = $(name).checked; redraw(); });
   $('zoom').addEventListener('change', () => { state.view.zoom = $('zoom').value; redraw(); });
   window.addEventListener('resize', () => { if (state.view.zoom === 'fit') redraw(); });
@@ -331,12 +411,27 @@ function bindFiles() {
   }));
   picked($('tile-file'), loadTileFile);
   picked($('edited-sheet'), packSheet);
+  picked($('open-scene'), openScene);
+  picked($('open-work'), openWork);
   acceptDrops(window, guard(dropped));
-  $('download-bmp').addEventListener('click', guard(() => download(core.bitmapFile(state.options.cga), `${baseName()}.bmp`, 'image/bmp')));
-  $('download-png').addEventListener('click', guard(downloadPng));
-  $('download-palette').addEventListener('click', guard(downloadPalette));
-  $('download-atlas').addEventListener('click', guard(downloadAtlas));
-  $('download-tiles').addEventListener('click', guard(downloadTiles));
+  const buttons = {
+    'download-bmp': () => download(core.bitmapFile(state.options.cga), `${baseName()}.bmp`, 'image/bmp'),
+    'download-png': () => download(sheetPng(), `${baseName()}.png`, 'image/png'),
+    'download-palette': downloadPalette,
+    'download-atlas': downloadAtlas,
+    'download-tiles': downloadTiles,
+    'download-scene-png': downloadScenePng,
+    'download-scene-tiled': downloadSceneForTiled,
+    'save-work': saveWork,
+  };
+  for (const [id, handler] of Object.entries(buttons)) $(id).addEventListener('click', guard(handler));
+}
+
+// The browser may clear what a page keeps when it runs short of space,
+// unless it agrees to keep it; the page says when it does not.
+async function askToKeepStorage() {
+  const kept = await navigator.storage?.persist?.().catch(() => false);
+  $('storage-note').hidden = kept === true;
 }
 
 async function start() {
@@ -346,14 +441,17 @@ async function start() {
   state.table = tileTable();
   bindOptions();
   bindSheet();
+  bindTileView($('tile-view'), 1);
+  bindTileView($('seamless-view'), SEAMLESS_COPIES);
   bindEditor({ state, redraw, redrawTiles, edited, select, setStatus, discardEdits, guard });
+  bindScene({ state, zoom, select, edited, guard });
   bindFiles();
-  const sample = core.sampleTiles();
-  if (!(await restoreEdits().catch(() => false))) {
-    useTiles(state.fileName, sample, false);
+  if (!(await restoreWork())) {
+    useTiles(state.fileName, core.sampleTiles(), false);
     setStatus('showing the sample tiles; load a TILES.16 or TILES.4 to see yours');
   }
   performance.mark('sheet-drawn');
+  askToKeepStorage();
 }
 
 guard(start)();

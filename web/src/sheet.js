@@ -1,25 +1,53 @@
-// Draws the sheet and the large tile view from the core's palette indices:
-// whole-pixel scaling with no smoothing, tile borders and numbers on request,
-// and the tile and pixel under the pointer.
-import { SHEET_HEIGHT, SHEET_WIDTH, TILE_COUNT, TILE_SIZE, tileAt, tilePlace } from './core.js';
+// Draws the sheet, the large tile view and the seamless view from the core's
+// palette indices: whole-pixel scaling with no smoothing, tile borders and
+// numbers on request, and the tile and pixel under the pointer.
+import { SHEET_HEIGHT, SHEET_WIDTH, TILE_COUNT, TILE_SIZE, drawScene, tileAt, tilePlace } from './core.js';
 
 export const MAX_ZOOM = 8;
 const TILE_VIEW_SCALE = 16;
+export const SEAMLESS_COPIES = 3;  // across and down
+const SEAMLESS_SCALE = 6;
 
 // Palette entries as the canvas's RGBA words.
 function words(palette) {
   return palette.map(([r, g, b]) => new Uint32Array(new Uint8Array([r, g, b, 255]).buffer)[0]);
 }
 
-// The indices of a width x height area as a picture in an offscreen canvas.
-function picture(indices, palette, width, height) {
-  const image = new ImageData(width, height);
+// The indices of a width x height area as RGBA, into `image` or a new one.
+function imageOf(indices, palette, width, height, image = new ImageData(width, height)) {
   const out = new Uint32Array(image.data.buffer);
   const colors = words(palette);
   for (let i = 0; i < out.length; i++) out[i] = colors[indices[i] & 15];
+  return image;
+}
+
+// Each large canvas keeps its image: a new megabyte-sized ImageData on each
+// redraw costs ten times the drawing.
+const images = new WeakMap();
+
+function imageFor(canvas, width, height) {
+  const kept = images.get(canvas);
+  if (kept?.width === width && kept.height === height) return kept;
+  const image = new ImageData(width, height);
+  images.set(canvas, image);
+  return image;
+}
+
+// The same as a picture in an offscreen canvas, to draw scaled.
+function picture(indices, palette, width, height) {
   const canvas = new OffscreenCanvas(width, height);
-  canvas.getContext('2d').putImageData(image, 0, 0);
+  canvas.getContext('2d').putImageData(imageOf(indices, palette, width, height), 0, 0);
   return canvas;
+}
+
+// A large picture, as the scene: the canvas holds it pixel for pixel and
+// the page scales it `zoom` times, so a redraw costs one pass over its pixels.
+export function putIndexed(canvas, indices, palette, width, height, zoom) {
+  if (canvas.width !== width || canvas.height !== height) Object.assign(canvas, { width, height });
+  Object.assign(canvas.style, { width: `${width * zoom}px`, height: `${height * zoom}px` });
+  const context = canvas.getContext('2d');
+  context.putImageData(imageOf(indices, palette, width, height, imageFor(canvas, width, height)), 0, 0);
+  return context;
 }
 
 // The largest whole zoom at which the sheet fits the space it is given.
@@ -70,13 +98,18 @@ function decorate(context, { zoom, grid, numbers, selected }, tiles) {
   if (selected !== null && tiles.includes(selected)) drawSelection(context, zoom, selected);
 }
 
-export function drawSheet(canvas, indices, palette, view) {
-  canvas.width = SHEET_WIDTH * view.zoom;
-  canvas.height = SHEET_HEIGHT * view.zoom;
+// A width x height picture of indices on the whole canvas, `zoom` times as large.
+export function drawIndexed(canvas, indices, palette, width, height, zoom) {
+  canvas.width = width * zoom;
+  canvas.height = height * zoom;
   const context = canvas.getContext('2d');
   context.imageSmoothingEnabled = false;
-  context.drawImage(picture(indices, palette, SHEET_WIDTH, SHEET_HEIGHT), 0, 0, canvas.width, canvas.height);
-  decorate(context, view, ALL_TILES());
+  context.drawImage(picture(indices, palette, width, height), 0, 0, canvas.width, canvas.height);
+  return context;
+}
+
+export function drawSheet(canvas, indices, palette, view) {
+  decorate(drawIndexed(canvas, indices, palette, SHEET_WIDTH, SHEET_HEIGHT, view.zoom), view, ALL_TILES());
 }
 
 // Redraws only `tiles`, each within its own square.
@@ -101,10 +134,14 @@ export function tilePixels(indices, tile) {
 }
 
 export function drawTileView(canvas, indices, palette, tile) {
-  canvas.width = canvas.height = TILE_SIZE * TILE_VIEW_SCALE;
-  const context = canvas.getContext('2d');
-  context.imageSmoothingEnabled = false;
-  context.drawImage(picture(tilePixels(indices, tile), palette, TILE_SIZE, TILE_SIZE), 0, 0, canvas.width, canvas.height);
+  drawIndexed(canvas, tilePixels(indices, tile), palette, TILE_SIZE, TILE_SIZE, TILE_VIEW_SCALE);
+}
+
+// The tile repeated 3 x 3, as the sheet shows it, from the sheet last rendered.
+export function drawSeamless(canvas, palette, tile) {
+  const side = SEAMLESS_COPIES * TILE_SIZE;
+  const cells = new Uint16Array(SEAMLESS_COPIES * SEAMLESS_COPIES).fill(tile);
+  drawIndexed(canvas, drawScene(cells, SEAMLESS_COPIES, SEAMLESS_COPIES), palette, side, side, SEAMLESS_SCALE);
 }
 
 // The sheet pixel under a pointer event: { px, py } on the sheet, its tile
@@ -119,10 +156,12 @@ export function sheetPoint(canvas, event) {
   return { px, py, tile, x: px - place.x, y: py - place.y };
 }
 
-// The pixel of the large view under a pointer event: { x, y }, or null.
-export function tileViewPoint(canvas, event) {
+// The pixel under a pointer event of a view `tiles` tiles wide and high
+// (the large view, the seamless view): { x, y } from its top left, or null.
+export function viewPoint(canvas, event, tiles = 1) {
   const box = canvas.getBoundingClientRect();
-  const x = Math.floor(((event.clientX - box.left) / box.width) * TILE_SIZE);
-  const y = Math.floor(((event.clientY - box.top) / box.height) * TILE_SIZE);
-  return x >= 0 && y >= 0 && x < TILE_SIZE && y < TILE_SIZE ? { x, y } : null;
+  const side = tiles * TILE_SIZE;
+  const x = Math.floor(((event.clientX - box.left) / box.width) * side);
+  const y = Math.floor(((event.clientY - box.top) / box.height) * side);
+  return x >= 0 && y >= 0 && x < side && y < side ? { x, y } : null;
 }
