@@ -173,10 +173,10 @@ function restoredLine(work) {
     : `restored '${work.fileName}' as you left it`;
 }
 
-async function restoreWork() {
+async function restoreWork(kept) {
   let work;
   try {
-    work = storedWork(await loadSession());
+    work = storedWork(await kept);
   } catch (error) {
     showAlert(`the work kept in this browser could not be restored (${error.message}); it is kept until you change something`);
     return false;
@@ -437,6 +437,8 @@ async function askToKeepStorage() {
 async function start() {
   window.addEventListener('unhandledrejection', (event) => { event.preventDefault(); showAlert(String(event.reason?.message || event.reason)); });
   clearAlert();
+  const kept = loadSession();  // the browser's storage answers while the core loads
+  kept.catch(() => {});
   await core.loadCore();
   state.table = tileTable();
   bindOptions();
@@ -446,7 +448,7 @@ async function start() {
   bindEditor({ state, redraw, redrawTiles, edited, select, setStatus, discardEdits, guard });
   bindScene({ state, zoom, select, edited, guard });
   bindFiles();
-  if (!(await restoreWork())) {
+  if (!(await restoreWork(kept))) {
     useTiles(state.fileName, core.sampleTiles(), false);
     setStatus('showing the sample tiles; load a TILES.16 or TILES.4 to see yours');
   }
