@@ -141,6 +141,28 @@ bool tile_differs(const bytes &sheet, int32_t t)
     return false;
 }
 
+// Two tile files differ in the tiles and pixels that edits touched, and only
+// in the mode's own bytes: a CGA file is half the buffer.
+TEST(tiles, comparing_counts_the_tiles_and_pixels_that_differ)
+{
+    for (const tile_mode *mode : modes) {
+        const int32_t ppb = mode->pixels_per_byte;
+        const bytes a = random_tiles(*mode, 8);
+        bytes b = a;
+        set_tile_pixel(b.data(), 0, 0, 0, ppb, static_cast<uint8_t>(tile_pixel(a.data(), 0, 0, 0, ppb) ^ 1));
+        set_tile_pixel(b.data(), 511, 15, 15, ppb, static_cast<uint8_t>(tile_pixel(a.data(), 511, 15, 15, ppb) ^ 2));
+        set_tile_pixel(b.data(), 511, 15, 14, ppb, static_cast<uint8_t>(tile_pixel(a.data(), 511, 15, 14, ppb) ^ 1));
+        b[40000] ^= 0xFF;  // two pixels of EGA tile 312, past the end of a CGA file
+        uint8_t changed[tile_count];
+        uint32_t pixels = 0;
+        const bool cga = mode == &cga_mode;
+        EXPECT_EQ(compare_tiles(a.data(), b.data(), ppb, changed, &pixels), 2 + !cga);
+        EXPECT_EQ(pixels, cga ? 3u : 5u);
+        EXPECT_EQ(std::count(changed, changed + tile_count, 1), 2 + !cga);
+        EXPECT_TRUE(changed[0] && changed[511]);
+    }
+}
+
 // After any tile changes, only the tiles that tiles_drawn_from names show
 // anything new, with every option on; the water tiles are among them.
 TEST(tiles, an_edit_redraws_the_tiles_drawn_from_it)

@@ -114,3 +114,20 @@ int32_t tiles_drawn_from(int32_t tile, int32_t *out)
     }
     return count;
 }
+
+int32_t compare_tiles(const uint8_t *a, const uint8_t *b, int32_t pixels_per_byte, uint8_t *changed,
+                      uint32_t *pixels)
+{
+    int32_t tiles = 0;
+    *pixels = 0;
+    for (int32_t tile = 0; tile < tile_count; ++tile) {
+        uint32_t differ = 0;
+        for (int32_t y = 0; y < tile_size; ++y)
+            for (int32_t x = 0; x < tile_size; ++x)
+                differ += tile_pixel(a, tile, y, x, pixels_per_byte) != tile_pixel(b, tile, y, x, pixels_per_byte);
+        changed[tile] = differ != 0;
+        tiles += differ != 0;
+        *pixels += differ;
+    }
+    return tiles;
+}

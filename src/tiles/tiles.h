@@ -141,6 +141,11 @@ uint8_t *tile_bytes(uint8_t *tiles, int32_t tile, int32_t pixels_per_byte);
 // A tile as stored, out to a buffer of tile_bytes_of(pixels_per_byte) and back.
 void copy_tile(const uint8_t *tiles, int32_t tile, int32_t pixels_per_byte, uint8_t *out);
 void paste_tile(uint8_t *tiles, int32_t tile, int32_t pixels_per_byte, const uint8_t *from);
+// Where two tile files of a mode differ: `changed` gets a flag for each of
+// the tile_count tiles, 1 where the stored tiles differ, and `pixels` the
+// number of pixels that differ. The number of tiles that differ.
+int32_t compare_tiles(const uint8_t *a, const uint8_t *b, int32_t pixels_per_byte, uint8_t *changed,
+                      uint32_t *pixels);
 // The tiles whose picture shows pixels of `tile`, so an editor redraws them
 // after an edit of it: the tile itself, and the water tiles made from it
 // (the plain water is in every one, a mask tile in its own). Into `out`,
