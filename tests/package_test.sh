@@ -80,11 +80,11 @@ tgz=$(ls "$work"/build/*.tar.gz)
 { expected_files usr; echo "usr/share/doc/$name/copyright"
   echo "usr/share/doc/$name/changelog.Debian.gz"; } | sort >"$work/deb.wanted"
 dpkg-deb --contents "$deb" | awk '$6 !~ /\/$/ { sub(/^\.\//, "", $6); print $6 }' | sort >"$work/deb.files"
-diff "$work/deb.wanted" "$work/deb.files"
+diff "$work/deb.wanted" "$work/deb.files" || fail "the .deb's files differ: < wanted, > found"
 top=$(basename "$tgz" .tar.gz)
 expected_files "$top" >"$work/tgz.wanted"
 tar -tzf "$tgz" | grep -v '/$' | sort >"$work/tgz.files"
-diff "$work/tgz.wanted" "$work/tgz.files"
+diff "$work/tgz.wanted" "$work/tgz.files" || fail "the .tar.gz's files differ: < wanted, > found"
 
 # The fields: the project's version, this machine's architecture, and the
 # libraries the programs need (libpng for qelega_pack) found from the binaries.
