@@ -25,7 +25,7 @@ accepted=$accepted,initial-upload-closes-no-bugs
 
 for tool in dpkg-deb dpkg-shlibdeps dpkg-architecture lintian pkg-config readelf; do
     if ! command -v $tool >/dev/null; then
-        echo "skipped: $tool is missing"
+        echo "$tool is missing"
         if [ "${QELEGA_REQUIRE_TOOLS:-}" = 1 ]; then exit 1; fi
         exit 77
     fi
