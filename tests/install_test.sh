@@ -1,9 +1,8 @@
 #!/bin/sh
 # install_test.sh SOURCE WORK CC CXX LIBDIR VERSION: builds the project shared
 # and static, installs each to its own prefix under WORK and deletes the build
-# tree, so the consumers that follow see the installed tree only: a CMake
-# project with find_package, and one C file built by CC with pkg-config
-# alone. Each must write and read back a BMP.
+# tree, so the consumers that follow (consumers.sh) see the installed tree
+# only.
 set -eu
 
 if [ $# -ne 6 ]; then
@@ -11,7 +10,6 @@ if [ $# -ne 6 ]; then
     exit 1
 fi
 source=$1 work=$2 cc=$3 cxx=$4 libdir=$5 version=$6
-consumer=$source/tests/consumer
 
 # The shared object exports the functions of bitmap.h and nothing else.
 check_exports() {
@@ -48,15 +46,6 @@ for kind in shared static; do
     done
     if [ $kind = shared ]; then check_exports "$prefix" "$work/$kind"; fi
 
-    quiet cmake -S "$consumer" -B "$work/$kind-cmake" -G Ninja -DCMAKE_C_COMPILER="$cc" \
-        -DCMAKE_PREFIX_PATH="$prefix"
-    quiet cmake --build "$work/$kind-cmake"
-    "$work/$kind-cmake/consumer" "$work/$kind-cmake.bmp"
-
-    flags=$(PKG_CONFIG_PATH="$prefix/$libdir/pkgconfig" pkg-config --cflags --libs qelega_bitmap)
-    # shellcheck disable=SC2086
-    "$cc" -std=c99 -Wall -Wextra -Wpedantic -Werror "$consumer/consumer.c" $flags \
-        -o "$work/$kind-pkg-config"
-    LD_LIBRARY_PATH="$prefix/$libdir" "$work/$kind-pkg-config" "$work/$kind-pkg-config.bmp"
+    sh "$source/tests/consumers.sh" "$prefix" "$libdir" "$cc" $kind "$work/$kind"
     echo "$kind: installed, both consumers wrote and read back a BMP"
 done
