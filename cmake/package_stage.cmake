@@ -48,6 +48,16 @@ file(WRITE ${doc}/copyright
   "Files: *\n"
   "Copyright: ${holders}\n"
   "License: Expat\n"
+  "\n"
+  "Files: usr/share/qelega_shapes/index.html\n"
+  "Copyright: ${holders}\n"
+  " and the authors of the libraries the page bundles\n"
+  "License: Expat\n"
+  "Comment: The page bundles JavaScript libraries and Emscripten's runtime, all\n"
+  " under the Expat (MIT) licence; the comment at the top of the file names each\n"
+  " with its copyright and licence text.\n"
+  "\n"
+  "License: Expat\n"
   " ${text}\n")
 file(COPY_FILE ${CPACK_QELEGA_CHANGELOG} ${doc}/changelog.Debian)
 gzip_file(${doc}/changelog.Debian)

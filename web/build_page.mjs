@@ -23,6 +23,7 @@ const bundle = await esbuild.build({
   alias: { 'qelega-core-wasm': coreJs, 'qelega-core-binary': coreWasm },
   loader: { '.wasm': 'binary' },
   absWorkingDir: here,
+  metafile: true,
 });
 // Inside <script>, "</script" would end the element early.
 const script = bundle.outputFiles[0].text.replaceAll('</script', '<\\/script').trim();
@@ -32,8 +33,25 @@ const hash = (text) => `'sha256-${createHash('sha256').update(text).digest('base
 const policy = ["default-src 'none'", `script-src ${hash(script)} 'wasm-unsafe-eval'`, `style-src ${hash(style)}`,
   "img-src data:", "form-action 'none'", "base-uri 'none'"].join('; ');
 
+// The libraries bundled into the page, each with its licence, as their
+// licences ask of every copy.
+function notices() {
+  const packages = new Set(Object.keys(bundle.metafile.inputs)
+    .map((input) => input.match(/node_modules\/((?:@[^/]+\/)?[^/]+)\//)?.[1]).filter(Boolean));
+  const texts = [...packages].sort().map((name) => {
+    const dir = path.join(here, 'node_modules', name);
+    const { version, license } = JSON.parse(fs.readFileSync(path.join(dir, 'package.json'), 'utf8'));
+    const file = fs.readdirSync(dir).find((f) => /^licen[cs]e/i.test(f));
+    return `${name} ${version} (${license}):\n\n${fs.readFileSync(path.join(dir, file), 'utf8').trim()}`;
+  });
+  const head = 'qelega_shapes: the page as one file. Its own code is under the MIT licence of the project;\n'
+    + 'the WebAssembly runtime and C library come from Emscripten (MIT). Bundled libraries:';
+  return [head, ...texts].join('\n\n').replaceAll('--', '- -');
+}
+
 const markup = fs.readFileSync(path.join(here, 'index.html'), 'utf8');
 const parts = {
+  '<!-- notices -->': `<!--\n${notices()}\n-->`,
   '<!-- policy -->': `<meta http-equiv="Content-Security-Policy" content="${policy}">`,
   '<!-- style -->': `<style>${style}</style>`,
   '<!-- script -->': `<script>${script}</script>`,
