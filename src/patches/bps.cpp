@@ -30,7 +30,7 @@ struct bps_header {
 // The patch's own CRC32 first, then its sizes, the metadata skipped.
 int read_header(const uint8_t *patch, uint64_t patch_size, bps_header &h)
 {
-    if (patch_size < sizeof bps_signature + footer_bytes) return refuse("patch is cut short");
+    if (patch_size < sizeof bps_signature + footer_bytes) return cut_short();
     patch_cursor footer{patch, patch_size, patch_size - footer_bytes};
     uint32_t stored = 0;
     if (take_le32(footer, &h.source_crc) < 0 || take_le32(footer, &h.target_crc) < 0 ||
@@ -89,9 +89,11 @@ int take_offset(patch_cursor &c, int64_t &from)
     return 0;
 }
 
+int outside_original() { return refuse("patch reads outside the original"); }
+
 int source_read_bytes(bps_build &b, uint64_t length)
 {
-    if (b.made + length > b.source_size) return refuse("patch reads outside the original");
+    if (b.made + length > b.source_size) return outside_original();
     if (b.target != nullptr) std::memcpy(b.target + b.made, b.source + b.made, length);
     return 0;
 }
@@ -108,7 +110,7 @@ int source_copy_bytes(patch_cursor &c, bps_build &b, uint64_t length)
 {
     if (take_offset(c, b.source_from) < 0) return -1;
     if (b.source_from < 0 || static_cast<uint64_t>(b.source_from) + length > b.source_size)
-        return refuse("patch reads outside the original");
+        return outside_original();
     if (b.target != nullptr) std::memcpy(b.target + b.made, b.source + b.source_from, length);
     b.source_from += length;
     return 0;
@@ -152,10 +154,12 @@ int build(patch_cursor actions, bps_build &b)
 }
 
 // Copies are found through the positions of their first four bytes, kept in
-// buckets by a hash: the latest eight positions a bucket. A bucket for every
-// four bytes of the file, up to 2^20 buckets: 512 KiB for a 64 KiB tile file,
-// 32 MiB at most.
+// buckets by a hash: the latest eight positions a bucket. Each file gets a
+// bucket for every four of its bytes, up to 2^20 buckets: 512 KiB for a
+// 64 KiB tile file, 32 MiB at most.
 constexpr uint64_t match_bytes = 4;
+// A SourceRead costs no offset: two bytes already pay for it.
+constexpr uint64_t shortest_read = 2;
 constexpr uint64_t bucket_ways = 8;
 constexpr int most_bucket_bits = 20;
 
@@ -272,14 +276,15 @@ void put_match(patch_sink &s, bps_encoder &e, uint64_t at, const match &m)
     if (m.kind == target_copy) put_offset(s, e.target_from, m);
 }
 
-// Greedy: at each place the longest copy of at least match_bytes, else one
-// byte more for the patch to store.
+// Greedy: at each place the longest copy, when it is long enough to pay for
+// itself, else one byte more for the patch to store.
 void put_actions(patch_sink &s, bps_encoder &e)
 {
     for (uint64_t at = 0; at < e.target_size;) {
         const match m = best_match(e, at);
-        const uint64_t step = m.length >= match_bytes ? m.length : 1;
-        if (m.length >= match_bytes) put_match(s, e, at, m);
+        const bool worth = m.length >= (m.kind == source_read ? shortest_read : match_bytes);
+        const uint64_t step = worth ? m.length : 1;
+        if (worth) put_match(s, e, at, m);
         for (const uint64_t end = at + step; at < end; ++at)
             if (e.target_size - at >= match_bytes) remember(e.target_index, e.target, at);
     }

@@ -19,9 +19,11 @@ int out_of_memory()
     return patch_out_of_memory;
 }
 
+int cut_short() { return refuse("patch is cut short"); }
+
 int take_bytes(patch_cursor &c, uint64_t count, const uint8_t **bytes)
 {
-    if (count > c.left()) return refuse("patch is cut short");
+    if (count > c.left()) return cut_short();
     *bytes = c.data + c.at;
     c.at += count;
     return 0;

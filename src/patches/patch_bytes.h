@@ -57,6 +57,8 @@ bool same_bytes(const uint8_t *a, uint64_t a_size, const uint8_t *b, uint64_t b_
 
 // Prints `line` and a newline; patch_refused.
 int refuse(const char *line);
+// Prints "patch is cut short"; patch_refused.
+int cut_short();
 // Prints "out of memory"; patch_out_of_memory.
 int out_of_memory();
 // Frees a result made and hands out nothing; `code`.
