@@ -93,10 +93,11 @@ int replacement_mode(const char *file, mode_t &mode)
 {
     struct stat status;
     if (lstat(file, &status) != 0) {
-        const mode_t mask = umask(0);
+        const bool missing = errno == ENOENT;
+        const mode_t mask = umask(0);  // only read: umask has no other way
         umask(mask);
         mode = 0666 & ~mask;
-        return errno == ENOENT ? 0 : -1;
+        return missing ? 0 : -1;
     }
     if (!S_ISREG(status.st_mode) || access(file, W_OK) != 0) return -1;
     mode = status.st_mode & 0777;
