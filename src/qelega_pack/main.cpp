@@ -73,18 +73,11 @@ int load_sheet(const char *path, picture &p)
     return result;
 }
 
+// A failed run leaves the user's tile file as it was.
 int save_tiles_file(const char *path, const uint8_t *tiles, size_t size)
 {
     if (may_replace(path) == 0) return -1;
-    FILE *stream = std::fopen(path, "wb");
-    if (stream == nullptr) {
-        std::printf("open error '%s'\n", path);
-        return -1;
-    }
-    int result = std::fwrite(tiles, size, 1, stream) == 1 ? 0 : -1;
-    if (std::fclose(stream) != 0) result = -1;  // a full disk shows only here
-    if (result < 0) std::printf("write error '%s'\n", path);
-    return result;
+    return replace_file(path, tiles, size);
 }
 
 // Reads the sheet and packs it into tile_buffer; the exit status on failure.

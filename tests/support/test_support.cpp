@@ -42,11 +42,13 @@ namespace {
 
 // The child's side: wire the pipes to standard input and output, then exec.
 [[noreturn]] void exec_child(int in_fd, int out_fd, const std::string &program,
-                             const std::vector<std::string> &args, const fs::path &cwd)
+                             const std::vector<std::string> &args, const fs::path &cwd,
+                             void (*in_child)())
 {
     dup2(in_fd, STDIN_FILENO);
     dup2(out_fd, STDOUT_FILENO);
     if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
+    if (in_child != nullptr) in_child();
     std::vector<char *> argv{const_cast<char *>(program.c_str())};
     for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
@@ -57,7 +59,7 @@ namespace {
 }  // namespace
 
 run_result run(const std::string &program, const std::vector<std::string> &args,
-               const std::string &input, const fs::path &cwd)
+               const std::string &input, const fs::path &cwd, void (*in_child)())
 {
     // Input goes through a temporary file so that a program which never
     // reads it cannot block the writer.
@@ -69,7 +71,7 @@ run_result run(const std::string &program, const std::vector<std::string> &args,
     if (in_fd < 0 || pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
 
     const pid_t pid = fork();
-    if (pid == 0) exec_child(in_fd, out[1], program, args, cwd);
+    if (pid == 0) exec_child(in_fd, out[1], program, args, cwd, in_child);
     close(in_fd);
     close(out[1]);
     run_result result;
@@ -79,6 +81,7 @@ run_result run(const std::string &program, const std::vector<std::string> &args,
     int status = 0;
     waitpid(pid, &status, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     return result;
 }
 

@@ -31,14 +31,17 @@ void write_file(const fs::path &path, const bytes &content);
 
 struct run_result {
     int status = -1;  // exit status, or -1 when the program did not exit normally
+    int signal = 0;   // the signal that ended it, if one did
     std::string out;  // everything written to standard output
 };
 
 // Runs a program with its standard input fed from `input` (then closed) and
 // its standard output captured; standard error is left alone. `cwd` empty
-// keeps the current folder.
+// keeps the current folder. `in_child`, when given, runs in the child just
+// before the program starts, to set its limits or signals.
 run_result run(const std::string &program, const std::vector<std::string> &args,
-               const std::string &input = {}, const fs::path &cwd = {});
+               const std::string &input = {}, const fs::path &cwd = {},
+               void (*in_child)() = nullptr);
 
 // ImageMagick's convert under its Debian name: a plain "convert" earlier on
 // PATH may be something else.
