@@ -14,7 +14,7 @@ fi
 source=$1 work=$2 make_tiles=$3 cc=$4 version=$5
 
 # The programs the packages hold, each with its manual page.
-programs="qelega_shapes qelega_pack"
+programs="qelega_shapes qelega_pack qelega_patch"
 # The Debian package's name, which names its documentation folder too.
 name=qelega-shapes
 # Warnings that stay for one package holding programs and a library: its
