@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "bitmap.h"
+#include "patches.h"
 #include "sample_tiles.h"
 #include "tiles.h"
 
@@ -23,6 +24,10 @@ uint8_t clipboard[tile_bytes_of(2)];  // one copied tile, as stored
 int32_t drawn_from[tile_count];      // the last answer of core_tiles_drawn_from
 constexpr int32_t max_scene_side = max_scene_tiles * tile_size;
 uint8_t scene_picture[max_scene_side * max_scene_side];
+uint8_t changed_tiles[tile_count];  // the last answer of core_compare_tiles
+uint32_t changed_pixels;
+uint8_t *made = nullptr;  // the last patch or patched file, for the page to copy out
+size_t made_size = 0;
 
 const tile_mode &mode_of(int cga) { return cga != 0 ? cga_mode : ega_mode; }
 
@@ -44,6 +49,15 @@ int pack_into_tiles(const bitmap_header &header, const palette_entry *palette,
     std::memcpy(tile_buffer, packed, tile_file_bytes(mode_of(cga).pixels_per_byte));
     if (changed != 0) print_changed_pixels(changed, nullptr);
     return static_cast<int>(changed);
+}
+
+// Keeps what the patches module made until the next call.
+int keep_made(int result, uint8_t *buffer, size_t size)
+{
+    std::free(made);
+    made = buffer;
+    made_size = size;
+    return result;
 }
 
 }  // namespace
@@ -188,6 +202,50 @@ EMSCRIPTEN_KEEPALIVE int core_pack_rgba(const uint8_t *rgba, uint32_t width, uin
     init_bitmap_header(&header, canvas_width, canvas_height, 24);
     return pack_into_tiles(header, nullptr, bgr, cga, name);
 }
+
+// ---- patches and what changed
+
+// The tiles that differ from `original` (the file as loaded): their count,
+// with a flag a tile at core_changed_tiles() and the pixels at core_changed_pixels().
+EMSCRIPTEN_KEEPALIVE int core_compare_tiles(const uint8_t *original, int cga)
+{
+    return compare_tiles(original, tile_buffer, mode_of(cga).pixels_per_byte, changed_tiles, &changed_pixels);
+}
+
+EMSCRIPTEN_KEEPALIVE const uint8_t *core_changed_tiles() { return changed_tiles; }
+EMSCRIPTEN_KEEPALIVE uint32_t core_changed_pixels() { return changed_pixels; }
+
+EMSCRIPTEN_KEEPALIVE int core_patch_bps() { return patch_bps; }
+EMSCRIPTEN_KEEPALIVE int core_patch_ips() { return patch_ips; }
+EMSCRIPTEN_KEEPALIVE int core_patch_format_of(const uint8_t *head, int length)
+{
+    return patch_format_of(head, static_cast<size_t>(length));
+}
+
+// The patch from `original` to the tile file as it is now, at core_made(): a
+// result of create_patch.
+EMSCRIPTEN_KEEPALIVE int core_create_patch(int format, const uint8_t *original, int original_size, int cga)
+{
+    uint8_t *patch = nullptr;
+    size_t size = 0;
+    const int result = create_patch(static_cast<patch_format>(format), original, static_cast<size_t>(original_size),
+                                    tile_buffer, tile_file_bytes(mode_of(cga).pixels_per_byte), &patch, &size);
+    return keep_made(result, patch, size);
+}
+
+// A patch applied to the tile file as it is now; the file it makes at
+// core_made(), which the page checks before it takes it. A result of apply_patch.
+EMSCRIPTEN_KEEPALIVE int core_apply_patch(const uint8_t *patch, int size, int cga)
+{
+    uint8_t *file = nullptr;
+    size_t file_size = 0;
+    const int result = apply_patch(patch, static_cast<size_t>(size), tile_buffer,
+                                   tile_file_bytes(mode_of(cga).pixels_per_byte), &file, &file_size);
+    return keep_made(result, file, file_size);
+}
+
+EMSCRIPTEN_KEEPALIVE const uint8_t *core_made() { return made; }
+EMSCRIPTEN_KEEPALIVE int core_made_size() { return static_cast<int>(made_size); }
 
 // ---- edits of the stored tiles, for the page's editor
 

@@ -18,6 +18,8 @@ export let TILE_COUNT = 0;
 export let WRONG_SHEET_SIZE = 0;
 // The most tiles a scene has across or down.
 export let MAX_SCENE_TILES = 0;
+// The patch formats by their file extensions, as the core numbers them.
+export const PATCH_FORMATS = {};
 
 const flag = (value) => (value ? 1 : 0);
 
@@ -39,6 +41,7 @@ export async function loadCore() {
   TILE_COUNT = core._core_tile_count();
   WRONG_SHEET_SIZE = core._core_wrong_sheet_size();
   MAX_SCENE_TILES = core._core_max_scene_tiles();
+  Object.assign(PATCH_FORMATS, { bps: core._core_patch_bps(), ips: core._core_patch_ips() });
 }
 
 // What the core printed since the last call: its refusals and reports.
@@ -232,4 +235,35 @@ export function packRgba(rgba, width, height, cga, name) {
   const { result, lines } = checked(withString(name, (n) => withCopyIn(rgba, (pointer) =>
     core._core_pack_rgba(pointer, width, height, flag(cga), n))), 'unreadable sheet');
   return { changed: result, message: lines };
+}
+
+// ---- patches and what changed
+
+// Where the tile file differs from `original`: the number of tiles and of
+// pixels, and a flag a tile.
+export function compareTiles(original, cga) {
+  const tiles = withCopyIn(original, (pointer) => core._core_compare_tiles(pointer, flag(cga)));
+  return { tiles, pixels: core._core_changed_pixels(), changed: copyOut(core._core_changed_tiles(), TILE_COUNT) };
+}
+
+// 'bps' or 'ips' by a patch's first bytes, or null.
+export function patchFormatOf(head) {
+  const format = withCopyIn(head, (pointer) => core._core_patch_format_of(pointer, head.length));
+  return Object.keys(PATCH_FORMATS).find((name) => PATCH_FORMATS[name] === format) ?? null;
+}
+
+// What the patches module made, with its line ('patch changes nothing'), or an error with its lines.
+function made(result) {
+  const { lines } = checked(result, 'the patch was refused');
+  return { bytes: copyOut(core._core_made(), core._core_made_size()), changesNothing: result > 0, message: lines };
+}
+
+// The patch, 'bps' or 'ips', from `original` to the tile file as it is now.
+export function createPatch(format, original, cga) {
+  return made(withCopyIn(original, (pointer) => core._core_create_patch(PATCH_FORMATS[format], pointer, original.length, flag(cga))));
+}
+
+// The file that a patch makes of the tile file as it is now; the tile file stays as it is.
+export function applyPatch(patch, cga) {
+  return made(withCopyIn(patch, (pointer) => core._core_apply_patch(pointer, patch.length, flag(cga))));
 }

@@ -2,7 +2,7 @@
 // change. The C++ core renders, writes, packs and edits; the modules around
 // it draw, read and save files, keep the history and the scene.
 import * as core from './core.js';
-import { bindEditor, drawTo, endStroke, pressSheet, showColors, useTool } from './editor.js';
+import { act, bindEditor, drawTo, endStroke, pressSheet, showColors, useTool } from './editor.js';
 import { acceptDrops, download, outputName, readFile } from './files.js';
 import { PALETTE_FORMATS, modeColors } from './palettes.js';
 import { decodeRgba, encodeIndexedPng, pngHeader } from './png.js';
@@ -25,7 +25,7 @@ const state = {
   fileName: 'SAMPLE.16',
   original: null,  // the tile file as loaded
   options: { cga: false, dungeon: false, mirrorRoom: false, remakeWater: true },
-  view: { zoom: 'fit', grid: false, numbers: false, seamless: false },
+  view: { zoom: 'fit', grid: false, numbers: false, seamless: false, changedTiles: false },
   tool: 'select',
   color: 15,
   selected: null,
@@ -73,7 +73,17 @@ function zoom() {
   return fitZoom(area.clientWidth, window.innerHeight - area.getBoundingClientRect().top - 16);
 }
 
-const sheetView = () => ({ ...state.view, zoom: zoom(), selected: state.selected });
+// The tiles whose stored bytes differ from the file as loaded, when the view marks them.
+const changedTiles = () => (state.view.changedTiles ? core.compareTiles(state.original, state.options.cga).changed : null);
+
+const sheetView = () => ({ ...state.view, zoom: zoom(), selected: state.selected, changed: changedTiles() });
+
+// "2 tiles and 9 pixels differ from TILES.16".
+function changedLine() {
+  const { tiles, pixels } = core.compareTiles(state.original, state.options.cga);
+  const count = (n, word) => `${n} ${word}${n === 1 ? '' : 's'}`;
+  return `${count(tiles, 'tile')} and ${count(pixels, 'pixel')} differ from ${state.fileName}`;
+}
 
 function drawTileViews(tile) {
   $('tile-view').hidden = false;
@@ -152,6 +162,7 @@ function useTiles(name, bytes, cga) {
 function edited() {
   markModified(true);
   keep();
+  if (state.view.changedTiles) setStatus(changedLine());
 }
 
 // A work, checked whole, in place of the page's.
@@ -258,6 +269,29 @@ async function packSheet(file) {
   setStatus(packed.changed > 0 ? packed.message : `packed '${file.name}' into ${name}`);
 }
 
+// A patch applied to the tile file as it stands: one step of the history.
+async function applyPatchFile(file) {
+  const { cga } = state.options;
+  const { bytes, changesNothing, message } = core.applyPatch(await readFile(file), cga);
+  clearAlert();
+  if (changesNothing) {
+    setStatus(message);
+    return;
+  }
+  const length = core.tileFileBytes(cga);
+  if (bytes.length !== length) throw new Error(`'${file.name}' makes a file of ${bytes.length} bytes, not a tile file of ${length}`);
+  act(Array.from({ length: core.TILE_COUNT }, (_, tile) => tile), () => core.setTiles(bytes));
+  setStatus(`applied '${file.name}' to '${state.fileName}'; Undo takes it back`);
+}
+
+function downloadPatch() {
+  const format = $('patch-format').value;
+  const { bytes, message } = core.createPatch(format, state.original, state.options.cga);
+  const name = `${state.fileName.replace(/\.[^.]*$/, '') || 'tiles'}.${format}`;
+  download(bytes, name);
+  setStatus(message || `saved ${name}, ${bytes.length} bytes, from '${state.fileName}' as loaded to the tiles as they are`);
+}
+
 async function openScene(file) {
   const scene = readScene(await readFile(file), file.name);
   replaceScene(scene);
@@ -279,6 +313,7 @@ async function dropped(file) {
   const name = file.name.toLowerCase();
   if (name.endsWith(WORK_EXTENSION)) return openWork(file);
   if (name.endsWith('.tmj') || name.endsWith('.zip')) return openScene(file);
+  if (name.endsWith('.bps') || name.endsWith('.ips') || core.patchFormatOf(head) !== null) return applyPatchFile(file);
   if (modeOfLength(file.size) === null && core.isSheetFile(head)) return packSheet(file);
   return loadTileFile(file);
 }
@@ -399,6 +434,11 @@ function bindOptions() {
     $(id).addEventListener('change', guard(() => setOption(name, $(id).checked)));
   for (const name of ['grid', 'numbers', 'seamless'])
     $(name).addEventListener('change', () => { state.view[name] = $(name).checked; redraw(); });
+  $('changed-tiles').addEventListener('change', guard(() => {
+    state.view.changedTiles = $('changed-tiles').checked;
+    redraw();
+    if (state.view.changedTiles) setStatus(changedLine());
+  }));
   $('zoom').addEventListener('change', () => { state.view.zoom = $('zoom').value; redraw(); });
   window.addEventListener('resize', () => { if (state.view.zoom === 'fit') redraw(); });
 }
@@ -413,6 +453,7 @@ function bindFiles() {
   picked($('edited-sheet'), packSheet);
   picked($('open-scene'), openScene);
   picked($('open-work'), openWork);
+  picked($('apply-patch'), applyPatchFile);
   acceptDrops(window, guard(dropped));
   const buttons = {
     'download-bmp': () => download(core.bitmapFile(state.options.cga), `${baseName()}.bmp`, 'image/bmp'),
@@ -423,6 +464,7 @@ function bindFiles() {
     'download-scene-png': downloadScenePng,
     'download-scene-tiled': downloadSceneForTiled,
     'save-work': saveWork,
+    'download-patch': downloadPatch,
   };
   for (const [id, handler] of Object.entries(buttons)) $(id).addEventListener('click', guard(handler));
 }

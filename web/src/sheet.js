@@ -92,9 +92,28 @@ function drawSelection(context, zoom, tile) {
 
 const ALL_TILES = () => Array.from({ length: TILE_COUNT }, (_, tile) => tile);
 
-function decorate(context, { zoom, grid, numbers, selected }, tiles) {
+// A mark on each tile that differs from the file as loaded: a corner and a dashed border.
+function drawChanged(context, zoom, tiles, changed) {
+  const step = TILE_SIZE * zoom;
+  context.strokeStyle = context.fillStyle = '#ff40ff';
+  context.lineWidth = 1;
+  context.setLineDash([3, 2]);
+  for (const tile of tiles.filter((t) => changed[t])) {
+    const { x, y } = tilePlace(tile);
+    context.strokeRect(x * zoom + 0.5, y * zoom + 0.5, step - 1, step - 1);
+    context.beginPath();
+    context.moveTo(x * zoom + step, y * zoom);
+    context.lineTo(x * zoom + step - Math.max(4, step / 4), y * zoom);
+    context.lineTo(x * zoom + step, y * zoom + Math.max(4, step / 4));
+    context.fill();
+  }
+  context.setLineDash([]);
+}
+
+function decorate(context, { zoom, grid, numbers, selected, changed }, tiles) {
   if (grid) drawGrid(context, zoom, tiles);
   if (numbers) drawNumbers(context, zoom, tiles);
+  if (changed) drawChanged(context, zoom, tiles, changed);
   if (selected !== null && tiles.includes(selected)) drawSelection(context, zoom, selected);
 }
 
