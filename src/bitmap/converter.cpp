@@ -428,10 +428,14 @@ int convert_bitmap_pixels(int width, int height, int source_bit_count,
             return -2;
         }
     }
-    std::memset(*destination, 0, static_cast<size_t>(size));
+    // Every path writes every byte of the buffer, so only a refusal shows
+    // it cleared.
     side from{}, to{};
-    if (!classify(source_bit_count, source_palette, &from)) return -1;
-    if (!classify(destination_bit_count, destination_palette, &to)) return -1;
+    if (!classify(source_bit_count, source_palette, &from) ||
+        !classify(destination_bit_count, destination_palette, &to)) {
+        std::memset(*destination, 0, static_cast<size_t>(size));
+        return -1;
+    }
     paths[kind(source_bit_count)][kind(destination_bit_count)](
         source_pixels, *destination, size_t(width) * size_t(height), from, to);
     return 0;
