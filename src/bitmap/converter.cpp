@@ -345,19 +345,21 @@ bool available(search_path s)
     return s == search_path::plain || s == search_path::cached;
 }
 
-// Up to 16 entries the brute force beats any table; above, the cell table.
-// Without either, the cached search pays off once its setup, about as much
-// as this many distances, is won back, and above two entries for 24 and 32
-// bits, as two entries are compared faster than a cache of colours is read.
+// Up to 16 entries the brute force beats any table; above, the cell table,
+// once the picture is large enough to win back its setup (about as much as
+// the brute force takes for this many distances). Without either, the cached search
+// pays off once its setup, about as much as this many distances, is won
+// back, and above two entries for 24 and 32 bits, as two entries are
+// compared faster than a cache of colours is read.
 search_path choose(int from, size_t pixels, int entries)
 {
-    constexpr size_t setup_cost = size_t{1} << 16;
+    constexpr size_t cell_setup = size_t{1} << 22, setup_cost = size_t{1} << 16;
     const search_path forced = test_switch::force.nearest;
     if (forced != search_path::automatic && available(forced)) return forced;
-    if (entries <= 16 && available(search_path::brute)) return search_path::brute;
-    if (entries > 16 && available(search_path::cells) && pixels * size_t(entries) >= setup_cost)
-        return search_path::cells;
-    if ((from != 16 && entries <= 2) || pixels * size_t(entries) < setup_cost) return search_path::plain;
+    const size_t distances = pixels * size_t(entries);
+    if ((entries <= 16 || distances < cell_setup) && available(search_path::brute)) return search_path::brute;
+    if (available(search_path::cells)) return search_path::cells;
+    if ((from != 16 && entries <= 2) || distances < setup_cost) return search_path::plain;
     return search_path::cached;
 }
 
