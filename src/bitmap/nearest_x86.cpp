@@ -268,6 +268,7 @@ struct cell_table {
     answer_block *answers;  // answers[0] unused
     int answers_used;
     bool answering;  // while the blocks pay
+    size_t answered;  // colours so far by the blocks
     bool cells_started;  // the words below cleared
     uint32_t *fine;
     group *first;  // one a fine cell
@@ -621,6 +622,7 @@ cell_table *make_cell_table(const palette_entry *palette, int entries)
     std::memset(t->answer_of, 0, answer_word_bytes);
     t->answers_used = 0;
     t->answering = !test_switch::force.no_answers;
+    t->answered = 0;
     t->first = static_cast<group *>(on_cache_line(t->answer_of + blocks));
     t->groups = t->first + fine_cells;
     t->fine = reinterpret_cast<uint32_t *>(t->groups + group_limit);
@@ -738,29 +740,37 @@ QELEGA_CELLS void cells_loop(cell_table *t, const uint8_t *colours, size_t strid
 
 }  // namespace
 
-// Colours go a chunk at a time to the blocks of answers while they pay:
-// while each new block serves many colours after it (a photograph, where
-// colours repeat); where they don't (a plasma, noise), and once the blocks
-// run out, to the cells. Where a quarter of the colours go to coarse lists
-// (a palette far from the picture's colours, or the pool spent), the brute
-// force is faster, and takes over the rest.
+// Colours go to the blocks of answers while they pay, judged every 4096
+// colours: while at most one colour in 32 has filled a block, besides the
+// first 512 blocks (a photograph, where colours repeat, or a crowded palette
+// whose blocks cost much but serve many). Where they don't (a plasma, noise),
+// and once the blocks run out, colours go to the cells for the rest of the
+// call. Where a quarter of the colours go to coarse lists (a palette far from
+// the picture's colours, or the pool spent), the brute force is faster, and
+// takes over the rest.
 void cells_nearest(cell_table *t, const uint8_t *colours, size_t stride, size_t count, uint8_t *out)
 {
     const bool pext = pext_is_fast();
     const auto by_answers = pext ? answers_loop<true> : answers_loop<false>;
     const auto by_cells = pext ? cells_loop<true> : cells_loop<false>;
-    constexpr size_t block = size_t{1} << 14;
-    for (size_t done = 0; done < count; done += block) {
+    constexpr size_t block = size_t{1} << 14, trial = 4096;
+    for (size_t done = 0; done < count;) {
         if (t->searched >= block && t->by_coarse > t->searched / 4) {
             brute_nearest(colours + done * stride, stride, count - done, t->palette, t->entries, out + done);
             return;
         }
-        const size_t n = count - done < block ? count - done : block;
-        if (!t->answering) start_cells(*t);
-        const int used = t->answers_used;
-        (t->answering ? by_answers : by_cells)(t, colours + done * stride, stride, n, out + done);
-        t->answering = t->answering && size_t(t->answers_used - used) <= n / 32 && t->answers_used < answer_limit;
+        size_t n = count - done < block ? count - done : block;
+        if (t->answering) {
+            n = n < trial ? n : trial;
+            by_answers(t, colours + done * stride, stride, n, out + done);
+            t->answered += n;
+            t->answering = size_t(t->answers_used) <= t->answered / 32 + 512 && t->answers_used < answer_limit;
+        } else {
+            start_cells(*t);
+            by_cells(t, colours + done * stride, stride, n, out + done);
+        }
         t->searched += n;
+        done += n;
     }
 }
 
