@@ -1,7 +1,9 @@
 // Nearest-colour searches for x86 processors with AVX2, picked at run time
 // so that one binary runs on any of them: a brute force for small palettes
-// (in 512-bit vectors where AVX-512 VNNI is there) and, for larger ones, a
-// table of colour cells searched eight entries at a time, in bytes.
+// (in 512-bit vectors where AVX-512 VNNI is there) and, for larger ones,
+// answers kept by exact colour in blocks of 64, each filled at once by the
+// brute force over the entries that can win there, or, where colours seldom
+// repeat, a table of colour cells searched eight entries at a time, in bytes.
 #include "nearest.h"
 #include "test_switch.h"
 
