@@ -149,7 +149,7 @@ QELEGA_VNNI __m512i key(const brute_entry &e, const wide_colours &c)
     return _mm512_dpwssd_epi32(blue_green, c.red, _mm512_set1_epi32(e.red));
 }
 
-QELEGA_AVX2 void brute_avx2(const brute_entry *e, const uint8_t *colours, size_t stride, size_t count,
+QELEGA_AVX2 void brute_avx2(const brute_entry *e, int keys, const uint8_t *colours, size_t stride, size_t count,
                             const palette_entry *palette, int entries, uint8_t *out)
 {
     size_t i = 0;
@@ -158,7 +158,7 @@ QELEGA_AVX2 void brute_avx2(const brute_entry *e, const uint8_t *colours, size_t
         load16(colours + i * stride, stride, &first, &second);
         const brute_colours a = brute_colours_of(first), b = brute_colours_of(second);
         __m256i best_a = _mm256_set1_epi32(INT_MAX), best_b = best_a;
-        for (int k = 0; k < entries; ++k) {
+        for (int k = 0; k < keys; ++k) {
             best_a = _mm256_min_epi32(best_a, key(e[k], a));
             best_b = _mm256_min_epi32(best_b, key(e[k], b));
         }
@@ -168,7 +168,7 @@ QELEGA_AVX2 void brute_avx2(const brute_entry *e, const uint8_t *colours, size_t
 }
 
 // Thirty-two colours at a time, in two vectors of sixteen; the rest as above.
-QELEGA_VNNI void brute_vnni(const brute_entry *e, const uint8_t *colours, size_t stride, size_t count,
+QELEGA_VNNI void brute_vnni(const brute_entry *e, int keys, const uint8_t *colours, size_t stride, size_t count,
                             const palette_entry *palette, int entries, uint8_t *out)
 {
     size_t i = 0;
@@ -176,20 +176,20 @@ QELEGA_VNNI void brute_vnni(const brute_entry *e, const uint8_t *colours, size_t
         const wide_colours a = wide_colours_of(colours + i * stride, stride),
                            b = wide_colours_of(colours + (i + 16) * stride, stride);
         __m512i best_a = _mm512_set1_epi32(INT_MAX), best_b = best_a;
-        for (int k = 0; k < entries; ++k) {
+        for (int k = 0; k < keys; ++k) {
             best_a = _mm512_min_epi32(best_a, key(e[k], a));
             best_b = _mm512_min_epi32(best_b, key(e[k], b));
         }
         _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), _mm512_cvtepi32_epi8(best_a));
         _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i + 16), _mm512_cvtepi32_epi8(best_b));
     }
-    brute_avx2(e, colours + i * stride, stride, count - i, palette, entries, out + i);
+    brute_avx2(e, keys, colours + i * stride, stride, count - i, palette, entries, out + i);
 }
 
-}  // namespace
-
-void brute_nearest(const uint8_t *colours, size_t stride, size_t count,
-                   const palette_entry *palette, int entries, uint8_t *out)
+// Over the n entries of `list` (in index order, holding every entry that can
+// be nearest).
+void brute_over(const uint8_t *colours, size_t stride, size_t count, const palette_entry *palette,
+                int entries, const uint8_t *list, int n, uint8_t *out)
 {
     // Not a function-local static: C programs link the library without the
     // C++ runtime's guards, and the check costs a load.
@@ -197,8 +197,18 @@ void brute_nearest(const uint8_t *colours, size_t stride, size_t count,
                       __builtin_cpu_supports("avx512vnni");
     const bool avx2 = !vnni || test_switch::force.avx2_brute;
     brute_entry e[256];
-    for (int k = 0; k < entries; ++k) e[k] = brute_entry_of(palette[k], k);
-    (avx2 ? brute_avx2 : brute_vnni)(e, colours, stride, count, palette, entries, out);
+    for (int k = 0; k < n; ++k) e[k] = brute_entry_of(palette[list[k]], list[k]);
+    (avx2 ? brute_avx2 : brute_vnni)(e, n, colours, stride, count, palette, entries, out);
+}
+
+}  // namespace
+
+void brute_nearest(const uint8_t *colours, size_t stride, size_t count,
+                   const palette_entry *palette, int entries, uint8_t *out)
+{
+    uint8_t all[256];
+    for (int k = 0; k < entries; ++k) all[k] = static_cast<uint8_t>(k);
+    brute_over(colours, stride, count, palette, entries, all, entries, out);
 }
 
 namespace {
@@ -748,8 +758,8 @@ QELEGA_CELLS void cells_loop(cell_table *t, const uint8_t *colours, size_t strid
 // whose blocks cost much but serve many). Where they don't (a plasma, noise),
 // and once the blocks run out, colours go to the cells for the rest of the
 // call. Where a quarter of the colours go to coarse lists (a palette far from
-// the picture's colours, or the pool spent), the brute force is faster, and
-// takes over the rest.
+// the picture's colours, or the pool spent), the brute force over the
+// distinct entries is faster, and takes over the rest.
 void cells_nearest(cell_table *t, const uint8_t *colours, size_t stride, size_t count, uint8_t *out)
 {
     const bool pext = pext_is_fast();
@@ -758,7 +768,8 @@ void cells_nearest(cell_table *t, const uint8_t *colours, size_t stride, size_t 
     constexpr size_t block = size_t{1} << 14, trial = 4096;
     for (size_t done = 0; done < count;) {
         if (t->searched >= block && t->by_coarse > t->searched / 4) {
-            brute_nearest(colours + done * stride, stride, count - done, t->palette, t->entries, out + done);
+            brute_over(colours + done * stride, stride, count - done, t->palette, t->entries, t->all.index,
+                       t->distinct_count, out + done);
             return;
         }
         size_t n = count - done < block ? count - done : block;
