@@ -50,7 +50,7 @@ int main(int argc, char **argv)
     FILE *f = std::fopen(argv[4], "wb");
     const int written = f != nullptr ? write_bitmap(f, &header, full, out) : -1;
     if (f != nullptr) std::fclose(f);
-    std::printf("%.2f\n", best);
+    std::printf("%.4f\n", best);
     std::free(out), std::free(pixels), std::free(swatch_pixels), std::free(palette);
     return written == 0 ? 0 : 1;
 }

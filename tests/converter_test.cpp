@@ -125,6 +125,16 @@ TEST(converter, read_convert_write_read)
     std::fclose(first), std::fclose(second);
 }
 
+// Each search; the library's own choice as on processors without AVX-512
+// VNNI or a fast pext; the cell table without its blocks of answers.
+const test_switch::forced_paths searches[] = {
+    {.nearest = test_switch::search::automatic, .avx2_brute = true, .no_pext = true},
+    {.nearest = test_switch::search::cached},
+    {.nearest = test_switch::search::brute},
+    {.nearest = test_switch::search::cells},
+    {.nearest = test_switch::search::cells, .no_answers = true},
+};
+
 // The plain search: the first of the nearest entries.
 uint8_t plain_nearest(const uint8_t *bgr, const palette &p)
 {
@@ -154,11 +164,11 @@ TEST(converter, every_search_matches_the_plain_one)
         return from[kind];
     };
     EXPECT_EQ(find_nearest_color(9, 9, 9, nullptr, 0), 0);
-    for (search path : {search::automatic, search::cached, search::brute, search::cells})
+    for (const test_switch::forced_paths &way : searches)
         for (int from : {8, 16, 24, 32})
             for (int to : {1, 4, 8})
                 for (int kind = 0; kind < 4; ++kind) {
-                    SCOPED_TRACE(testing::Message() << "search " << int(path) << ", " << from << " -> " << to << " kind " << kind);
+                    SCOPED_TRACE(testing::Message() << "search " << int(way.nearest) << (way.no_answers ? " by cells" : "") << ", " << from << " -> " << to << " kind " << kind);
                     palette sp(256), dp(size_t{1} << to);
                     for (palette *p : {&sp, &dp})
                         for (palette_entry &e : *p)
@@ -169,18 +179,45 @@ TEST(converter, every_search_matches_the_plain_one)
                                 : i >= 4 && rng() % 2 ? in[i - from / 8] : channel();
                     const bytes bgr = convert(from, sp.data(), in, 24, nullptr);
                     for (size_t i = 0; i < plain.size(); ++i) plain[i] = plain_nearest(&bgr[3 * i], dp);
-                    // The library's own choice, as on processors without AVX-512
-                    // VNNI or a fast pext.
-                    test_switch::force.nearest = path;
-                    test_switch::force.avx2_brute = path == search::automatic;
-                    test_switch::force.no_pext = path == search::automatic;
+                    test_switch::force = way;
                     EXPECT_EQ(convert(from, sp.data(), in, to, dp.data()), plain);
                     test_switch::force = {};
                 }
-    // (15, 15, 15) is as near to entry 4 as to 7, on either side of its cell's corner.
-    palette corner(16, palette_entry{255, 255, 255, 0});
-    corner[4] = {30, 30, 30, 0}, corner[7] = {0, 0, 0, 0};
-    EXPECT_EQ(convert(24, nullptr, bytes(3 * 4096, 15), 4, corner.data()), bytes(4096, 4));
+}
+
+// Ties on a cell's bound, on every search: a colour at the top corner of its
+// cells and blocks of every size is as near to entry `below` (inside, at
+// least 8 lower on each channel) as to entry `above` (its mirror outside),
+// and `above` comes first. There, `above`'s nearest distance to the cell is
+// exactly the farthest of `below`'s, the bound that decides which entries a
+// cell keeps: keeping only those strictly within it loses the answer. The
+// other entries are white, far from all of it, and repeat `below`.
+TEST(converter, ties_on_a_cell_bound_keep_the_lower_index)
+{
+    using test_switch::search;
+    const struct { uint8_t corner; uint8_t offset[3]; int above, below, entries; } cases[] = {
+        {.corner = 15, .offset = {15, 15, 15}, .above = 4, .below = 7, .entries = 16},
+        {.corner = 15, .offset = {8, 12, 15}, .above = 0, .below = 1, .entries = 256},
+        {.corner = 63, .offset = {9, 8, 14}, .above = 37, .below = 200, .entries = 256},
+        {.corner = 111, .offset = {15, 8, 8}, .above = 100, .below = 101, .entries = 256},
+    };
+    for (const auto &c : cases) {
+        palette p(size_t(c.entries), palette_entry{255, 255, 255, 0});
+        for (int i = c.below; i < c.entries; i += 17) p[size_t(i)] = {uint8_t(c.corner - c.offset[0]), uint8_t(c.corner - c.offset[1]), uint8_t(c.corner - c.offset[2]), 0};
+        p[size_t(c.above)] = {uint8_t(c.corner + c.offset[0]), uint8_t(c.corner + c.offset[1]), uint8_t(c.corner + c.offset[2]), 0};
+        // The corner many times over, and once beside each of its faces.
+        bytes in(3 * 4096, c.corner);
+        for (int k = 0; k < 3; ++k) in[3 * (10 + k) + size_t(k)] = uint8_t(c.corner + 1);
+        bytes plain(in.size() / 3);
+        for (size_t i = 0; i < plain.size(); ++i) plain[i] = plain_nearest(&in[3 * i], p);
+        ASSERT_EQ(plain[0], c.above);
+        for (const test_switch::forced_paths &way : searches) {
+            SCOPED_TRACE(testing::Message() << "search " << int(way.nearest) << (way.no_answers ? " by cells" : "") << ", corner " << int(c.corner));
+            test_switch::force = way;
+            EXPECT_EQ(convert(24, nullptr, in, c.entries == 16 ? 4 : 8, p.data()), plain);
+            test_switch::force = {};
+        }
+    }
 }
 
 }  // namespace

@@ -345,19 +345,21 @@ bool available(search_path s)
     return s == search_path::plain || s == search_path::cached;
 }
 
-// Up to 16 entries the brute force beats any table; above, the cell table.
-// Without either, the cached search pays off once its setup, about as much
-// as this many distances, is won back, and above two entries for 24 and 32
-// bits, as two entries are compared faster than a cache of colours is read.
+// Up to 16 entries the brute force beats any table; above, the cell table,
+// once the picture is large enough to win back its setup (about as much as
+// the brute force takes for this many distances). Without either, the cached search
+// pays off once its setup, about as much as this many distances, is won
+// back, and above two entries for 24 and 32 bits, as two entries are
+// compared faster than a cache of colours is read.
 search_path choose(int from, size_t pixels, int entries)
 {
-    constexpr size_t setup_cost = size_t{1} << 16;
+    constexpr size_t cell_setup = size_t{1} << 22, setup_cost = size_t{1} << 16;
     const search_path forced = test_switch::force.nearest;
     if (forced != search_path::automatic && available(forced)) return forced;
-    if (entries <= 16 && available(search_path::brute)) return search_path::brute;
-    if (entries > 16 && available(search_path::cells) && pixels * size_t(entries) >= setup_cost)
-        return search_path::cells;
-    if ((from != 16 && entries <= 2) || pixels * size_t(entries) < setup_cost) return search_path::plain;
+    const size_t distances = pixels * size_t(entries);
+    if ((entries <= 16 || distances < cell_setup) && available(search_path::brute)) return search_path::brute;
+    if (available(search_path::cells)) return search_path::cells;
+    if ((from != 16 && entries <= 2) || distances < setup_cost) return search_path::plain;
     return search_path::cached;
 }
 
@@ -428,10 +430,14 @@ int convert_bitmap_pixels(int width, int height, int source_bit_count,
             return -2;
         }
     }
-    std::memset(*destination, 0, static_cast<size_t>(size));
+    // Every path writes every byte of the buffer, so only a refusal shows
+    // it cleared.
     side from{}, to{};
-    if (!classify(source_bit_count, source_palette, &from)) return -1;
-    if (!classify(destination_bit_count, destination_palette, &to)) return -1;
+    if (!classify(source_bit_count, source_palette, &from) ||
+        !classify(destination_bit_count, destination_palette, &to)) {
+        std::memset(*destination, 0, static_cast<size_t>(size));
+        return -1;
+    }
     paths[kind(source_bit_count)][kind(destination_bit_count)](
         source_pixels, *destination, size_t(width) * size_t(height), from, to);
     return 0;

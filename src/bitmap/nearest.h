@@ -60,7 +60,8 @@ bool brute_available();
 void brute_nearest(const uint8_t *colours, size_t stride, size_t count,
                    const palette_entry *palette, int entries, uint8_t *out);
 
-// AVX2 and BMI2: a table of colour cells, each with the few entries that
+// AVX2 and BMI2: answers kept by exact colour, in blocks of 64 colours
+// filled whole, and a table of colour cells, each with the few entries that
 // can be nearest inside it. Null when memory runs out.
 struct cell_table;
 bool cells_available();

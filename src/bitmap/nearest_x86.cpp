@@ -1,7 +1,9 @@
 // Nearest-colour searches for x86 processors with AVX2, picked at run time
 // so that one binary runs on any of them: a brute force for small palettes
-// (in 512-bit vectors where AVX-512 VNNI is there) and, for larger ones, a
-// table of colour cells searched eight entries at a time, in bytes.
+// (in 512-bit vectors where AVX-512 VNNI is there) and, for larger ones,
+// answers kept by exact colour in blocks of 64, each filled at once by the
+// brute force over the entries that can win there, or, where colours seldom
+// repeat, a table of colour cells searched eight entries at a time, in bytes.
 #include "nearest.h"
 #include "test_switch.h"
 
@@ -147,7 +149,7 @@ QELEGA_VNNI __m512i key(const brute_entry &e, const wide_colours &c)
     return _mm512_dpwssd_epi32(blue_green, c.red, _mm512_set1_epi32(e.red));
 }
 
-QELEGA_AVX2 void brute_avx2(const brute_entry *e, const uint8_t *colours, size_t stride, size_t count,
+QELEGA_AVX2 void brute_avx2(const brute_entry *e, int keys, const uint8_t *colours, size_t stride, size_t count,
                             const palette_entry *palette, int entries, uint8_t *out)
 {
     size_t i = 0;
@@ -156,7 +158,7 @@ QELEGA_AVX2 void brute_avx2(const brute_entry *e, const uint8_t *colours, size_t
         load16(colours + i * stride, stride, &first, &second);
         const brute_colours a = brute_colours_of(first), b = brute_colours_of(second);
         __m256i best_a = _mm256_set1_epi32(INT_MAX), best_b = best_a;
-        for (int k = 0; k < entries; ++k) {
+        for (int k = 0; k < keys; ++k) {
             best_a = _mm256_min_epi32(best_a, key(e[k], a));
             best_b = _mm256_min_epi32(best_b, key(e[k], b));
         }
@@ -166,7 +168,7 @@ QELEGA_AVX2 void brute_avx2(const brute_entry *e, const uint8_t *colours, size_t
 }
 
 // Thirty-two colours at a time, in two vectors of sixteen; the rest as above.
-QELEGA_VNNI void brute_vnni(const brute_entry *e, const uint8_t *colours, size_t stride, size_t count,
+QELEGA_VNNI void brute_vnni(const brute_entry *e, int keys, const uint8_t *colours, size_t stride, size_t count,
                             const palette_entry *palette, int entries, uint8_t *out)
 {
     size_t i = 0;
@@ -174,20 +176,20 @@ QELEGA_VNNI void brute_vnni(const brute_entry *e, const uint8_t *colours, size_t
         const wide_colours a = wide_colours_of(colours + i * stride, stride),
                            b = wide_colours_of(colours + (i + 16) * stride, stride);
         __m512i best_a = _mm512_set1_epi32(INT_MAX), best_b = best_a;
-        for (int k = 0; k < entries; ++k) {
+        for (int k = 0; k < keys; ++k) {
             best_a = _mm512_min_epi32(best_a, key(e[k], a));
             best_b = _mm512_min_epi32(best_b, key(e[k], b));
         }
         _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), _mm512_cvtepi32_epi8(best_a));
         _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i + 16), _mm512_cvtepi32_epi8(best_b));
     }
-    brute_avx2(e, colours + i * stride, stride, count - i, palette, entries, out + i);
+    brute_avx2(e, keys, colours + i * stride, stride, count - i, palette, entries, out + i);
 }
 
-}  // namespace
-
-void brute_nearest(const uint8_t *colours, size_t stride, size_t count,
-                   const palette_entry *palette, int entries, uint8_t *out)
+// Over the n entries of `list` (in index order, holding every entry that can
+// be nearest).
+void brute_over(const uint8_t *colours, size_t stride, size_t count, const palette_entry *palette,
+                int entries, const uint8_t *list, int n, uint8_t *out)
 {
     // Not a function-local static: C programs link the library without the
     // C++ runtime's guards, and the check costs a load.
@@ -195,8 +197,18 @@ void brute_nearest(const uint8_t *colours, size_t stride, size_t count,
                       __builtin_cpu_supports("avx512vnni");
     const bool avx2 = !vnni || test_switch::force.avx2_brute;
     brute_entry e[256];
-    for (int k = 0; k < entries; ++k) e[k] = brute_entry_of(palette[k], k);
-    (avx2 ? brute_avx2 : brute_vnni)(e, colours, stride, count, palette, entries, out);
+    for (int k = 0; k < n; ++k) e[k] = brute_entry_of(palette[list[k]], list[k]);
+    (avx2 ? brute_avx2 : brute_vnni)(e, n, colours, stride, count, palette, entries, out);
+}
+
+}  // namespace
+
+void brute_nearest(const uint8_t *colours, size_t stride, size_t count,
+                   const palette_entry *palette, int entries, uint8_t *out)
+{
+    uint8_t all[256];
+    for (int k = 0; k < entries; ++k) all[k] = static_cast<uint8_t>(k);
+    brute_over(colours, stride, count, palette, entries, all, entries, out);
 }
 
 namespace {
@@ -241,25 +253,47 @@ struct coarse_list {
 
 }  // namespace
 
-// Memory: 128 KiB of cell words, 1 MiB of first groups, 512 KiB of coarse
-// lists and 256 KiB of further groups; about 1.9 MiB a call.
+// Answers by exact colour: the cube cut into 64 x 64 x 64 blocks of 4 x 4 x
+// 4 colours, each block's 64 answers in one cache line, filled whole on its
+// first use. A block's word: its place among the filled ones, from 1, or 0
+// until filled. Past the limit, colours go to the cells.
+constexpr int block_bits = 6;
+constexpr int blocks = 1 << 3 * block_bits, block_span = (256 >> block_bits) - 1;
+constexpr int answer_limit = 32767;  // 2 MiB of answers
+
+struct alignas(64) answer_block {
+    uint8_t index[64];
+};
+
+// Memory: 512 KiB of block words and 2 MiB of answers; 512 KiB of coarse
+// lists; 128 KiB of cell words, 1 MiB of first groups and 256 KiB of further
+// groups. About 4.4 MiB a call, of which the pages that no colour reaches
+// are never touched (but for the block words, cleared at the start).
 struct cell_table {
     const palette_entry *palette;
     int entries, distinct_count;
     size_t searched, by_coarse;  // colours so far, and those searched by coarse lists
     coarse_list all;  // the first index of each colour, in index order
-    uint32_t fine[fine_cells];
     uint16_t coarse_count[coarse_cells];  // 0 until filled
     coarse_list coarse[coarse_cells];
-    void *block;   // both kinds of groups, from one allocation
+    int16_t *answer_of;
+    answer_block *answers;  // answers[0] unused
+    int answers_used;
+    bool answering;  // while the blocks pay
+    size_t answered;  // colours so far by the blocks
+    bool cells_started;  // the words below cleared
+    uint32_t *fine;
     group *first;  // one a fine cell
     group *groups;
     uint32_t groups_used;
 };
 
-constexpr size_t cache_line = 64, group_bytes = sizeof(group) * (fine_cells + group_limit);
-static_assert(sizeof(cell_table) + group_bytes + cache_line - 1 < (2u << 20),
-              "a call's cell table stays under 2 MiB");
+constexpr size_t cache_line = 64;
+constexpr size_t cell_bytes = sizeof(group) * (fine_cells + group_limit) + sizeof(uint32_t) * fine_cells;
+constexpr size_t answer_bytes = sizeof(answer_block) * (answer_limit + 1);
+constexpr size_t answer_word_bytes = sizeof(int16_t) * blocks;
+constexpr size_t table_bytes = sizeof(cell_table) + answer_bytes + answer_word_bytes + cell_bytes + 2 * cache_line;
+static_assert(table_bytes < (9u << 19), "a call's cell table stays under 4.5 MiB");
 
 namespace {
 
@@ -536,34 +570,90 @@ __attribute__((noinline)) QELEGA_CELLS uint8_t cell_nearest_rest(cell_table &t, 
     return scan_list(t.coarse[coarse], t.coarse_count[coarse], bgr);
 }
 
+
+// The answers of a block's 64 colours, by the brute force over the entries
+// that can be nearest inside it. Each colour's key against an entry is
+// 256 x (|lo - p|^2 - 2 d.(p - lo)) + index, with lo the block's corner and
+// d the colour's offset from it (0 to 3 a channel): its squared distance
+// less |d|^2, which every entry shares. Answer j has offsets blue j & 3,
+// green j >> 2 & 3, red j >> 4: eight vectors of eight, each vector u with
+// blue 0 to 3 and green 0 or 1 across its lanes, plus green 2 (u & 1) and
+// red u >> 1.
+QELEGA_AVX2 void fill_answers(cell_table &t, int block, answer_block *out)
+{
+    const corner lo = corner_of(block, block_bits);
+    const int coarse = (lo.red >> 5) << 2 * coarse_bits | (lo.green >> 5) << coarse_bits | lo.blue >> 5;
+    const coarse_list &candidates = coarse_of_table(t, coarse);
+    uint8_t list[256];
+    const int n = prune(candidates, t.coarse_count[coarse], lo, block_span, list);
+    const __m256i offsets = _mm256_setr_epi32(0, 1, 2, 3, 0x10000, 0x10001, 0x10002, 0x10003);
+    __m256i best[8];
+    for (__m256i &b : best) b = _mm256_set1_epi32(INT_MAX);
+    for (int k = 0; k < n; ++k) {
+        const palette_entry &p = t.palette[list[k]];
+        const int blue = p.blue - lo.blue, green = p.green - lo.green, red = p.red - lo.red;
+        const auto words = (static_cast<uint32_t>(blue) & 0xFFFF) | static_cast<uint32_t>(green) << 16;
+        const __m256i across = _mm256_slli_epi32(_mm256_madd_epi16(offsets, _mm256_set1_epi32(int(words))), 9);
+        __m256i row = _mm256_sub_epi32(_mm256_set1_epi32(int(key(blue * blue + green * green + red * red, list[k]))),
+                                       across);
+        const __m256i green2 = _mm256_set1_epi32(1024 * green), red1 = _mm256_set1_epi32(512 * red);
+        for (int r = 0; r < 8; r += 2, row = _mm256_sub_epi32(row, red1)) {
+            best[r] = _mm256_min_epi32(best[r], row);
+            best[r + 1] = _mm256_min_epi32(best[r + 1], _mm256_sub_epi32(row, green2));
+        }
+    }
+    for (int u = 0; u < 8; u += 2) put_indices(best[u], best[u + 1], out->index + 8 * u);
+}
+
 }  // namespace
 
 bool cells_available() { return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2"); }
 
+// On cache lines, so that no group or block of answers is split between two.
+void *on_cache_line(void *memory)
+{
+    return reinterpret_cast<void *>((reinterpret_cast<uintptr_t>(memory) + cache_line - 1) &
+                                    ~uintptr_t{cache_line - 1});
+}
+
 cell_table *make_cell_table(const palette_entry *palette, int entries)
 {
-    auto *t = static_cast<cell_table *>(std::malloc(sizeof(cell_table)));
-    void *block = std::malloc(group_bytes + cache_line - 1);
-    if (t == nullptr || block == nullptr) {
-        std::free(t);
-        std::free(block);
-        return nullptr;
-    }
-    // On cache lines, so that no group is split between two.
-    const uintptr_t at = (reinterpret_cast<uintptr_t>(block) + cache_line - 1) & ~uintptr_t{cache_line - 1};
-    t->block = block;
-    t->first = reinterpret_cast<group *>(at);
-    t->groups = t->first + fine_cells;
+    // One allocation, so that an allocator that gives large ones back to the
+    // system at once does it for all of them together.
+    auto *t = static_cast<cell_table *>(std::malloc(table_bytes));
+    if (t == nullptr) return nullptr;
+    auto *memory = reinterpret_cast<uint8_t *>(t);
     t->palette = palette;
     t->entries = entries;
     t->searched = t->by_coarse = 0;
     t->distinct_count = distinct_entries(palette, entries, t->all.index);
     set_channels(palette, t->all, t->distinct_count);
-    std::memset(t->fine, 0, sizeof t->fine);
     std::memset(t->coarse_count, 0, sizeof t->coarse_count);
-    t->groups_used = 0;
+    t->answers = static_cast<answer_block *>(on_cache_line(memory + sizeof(cell_table)));
+    t->answer_of = reinterpret_cast<int16_t *>(t->answers + answer_limit + 1);
+    std::memset(t->answer_of, 0, answer_word_bytes);
+    t->answers_used = 0;
+    t->answering = !test_switch::force.no_answers;
+    t->answered = 0;
+    t->first = static_cast<group *>(on_cache_line(t->answer_of + blocks));
+    t->groups = t->first + fine_cells;
+    t->fine = reinterpret_cast<uint32_t *>(t->groups + group_limit);
+    t->cells_started = false;
     return t;
 }
+
+namespace {
+
+// The cells, the first time they are needed.
+void start_cells(cell_table &t)
+{
+    if (t.cells_started) return;
+    std::memset(t.fine, 0, sizeof(uint32_t) * fine_cells);
+    t.groups_used = 0;
+    t.cells_started = true;
+}
+
+}  // namespace
 
 namespace {
 
@@ -592,43 +682,113 @@ __attribute__((always_inline)) inline QELEGA_CELLS uint8_t cell_nearest(cell_tab
     return index_at(first[cell], group_minimum(first[cell], colour_of(bgr)));
 }
 
+// The block of a colour: six high bits of each channel, red's, green's,
+// blue's; and the colour's place in it: the two low bits of each.
 template <bool Pext>
-QELEGA_CELLS void cells_loop(cell_table *t, const uint8_t *colours, size_t stride, size_t count, uint8_t *out)
+__attribute__((always_inline)) inline QELEGA_CELLS int block_of(uint32_t bgr)
 {
-    const uint32_t *fine = t->fine;  // kept in registers across the stores to out
-    const group *first = t->first;
+    if constexpr (Pext) return static_cast<int>(_pext_u32(bgr, 0xFCFCFC));
+    return static_cast<int>((bgr >> 2 & 0x3F) | (bgr >> 4 & 0xFC0) | (bgr >> 6 & 0x3F000));
+}
+
+template <bool Pext>
+__attribute__((always_inline)) inline QELEGA_CELLS int within_block(uint32_t bgr)
+{
+    if constexpr (Pext) return static_cast<int>(_pext_u32(bgr, 0x030303));
+    return static_cast<int>((bgr & 3) | (bgr >> 6 & 0xC) | (bgr >> 12 & 0x30));
+}
+
+// A colour whose block is not filled: the block is filled while there is
+// room; after, its coarse list answers (the loop soon leaves the blocks).
+template <bool Pext>
+__attribute__((noinline)) QELEGA_CELLS uint8_t answer_rest(cell_table &t, uint32_t bgr)
+{
+    const int block = block_of<Pext>(bgr);
+    if (t.answers_used >= answer_limit) {
+        const int coarse = coarse_of(cell_of<Pext>(bgr));
+        return scan_list(coarse_of_table(t, coarse), t.coarse_count[coarse], bgr);
+    }
+    const int at = ++t.answers_used;
+    fill_answers(t, block, &t.answers[at]);
+    t.answer_of[block] = static_cast<int16_t>(at);
+    return t.answers[at].index[within_block<Pext>(bgr)];
+}
+
+template <bool Pext>
+__attribute__((always_inline)) inline QELEGA_CELLS uint8_t nearest(cell_table &t, const int16_t *answer_of,
+                                                                    const answer_block *answers, uint32_t bgr)
+{
+    const int at = answer_of[block_of<Pext>(bgr)];
+    if (__builtin_expect(at <= 0, 0)) return answer_rest<Pext>(t, bgr);
+    return answers[at].index[within_block<Pext>(bgr)];
+}
+
+template <bool Pext>
+QELEGA_CELLS void answers_loop(cell_table *t, const uint8_t *colours, size_t stride, size_t count, uint8_t *out)
+{
+    const int16_t *answer_of = t->answer_of;  // kept in registers across the stores to out
+    const answer_block *answers = t->answers;
     // Four bytes at once wherever a fourth is there to read.
     for (size_t i = 0; i + 1 < count; ++i, colours += stride) {
         uint32_t bgr;
         std::memcpy(&bgr, colours, 4);
-        out[i] = cell_nearest<Pext>(*t, fine, first, bgr);  // the fourth byte is not looked at
+        out[i] = nearest<Pext>(*t, answer_of, answers, bgr);  // the fourth byte is not looked at
+    }
+    out[count - 1] = nearest<Pext>(*t, answer_of, answers, bgr_of(colours));
+}
+
+template <bool Pext>
+QELEGA_CELLS void cells_loop(cell_table *t, const uint8_t *colours, size_t stride, size_t count, uint8_t *out)
+{
+    const uint32_t *fine = t->fine;
+    const group *first = t->first;
+    for (size_t i = 0; i + 1 < count; ++i, colours += stride) {
+        uint32_t bgr;
+        std::memcpy(&bgr, colours, 4);
+        out[i] = cell_nearest<Pext>(*t, fine, first, bgr);
     }
     out[count - 1] = cell_nearest<Pext>(*t, fine, first, bgr_of(colours));
 }
 
 }  // namespace
 
-// Where a quarter of the colours go to coarse lists (a palette far from
-// the picture's colours, or the pool spent), the brute force is faster, and
-// takes over the rest.
+// Colours go to the blocks of answers while they pay, judged every 4096
+// colours: while at most one colour in 32 has filled a block, besides the
+// first 512 blocks (a photograph, where colours repeat, or a crowded palette
+// whose blocks cost much but serve many). Where they don't (a plasma, noise),
+// and once the blocks run out, colours go to the cells for the rest of the
+// call. Where a quarter of the colours go to coarse lists (a palette far from
+// the picture's colours, or the pool spent), the brute force over the
+// distinct entries is faster, and takes over the rest.
 void cells_nearest(cell_table *t, const uint8_t *colours, size_t stride, size_t count, uint8_t *out)
 {
-    const auto loop = pext_is_fast() ? cells_loop<true> : cells_loop<false>;
-    constexpr size_t block = size_t{1} << 14;
-    for (size_t done = 0; done < count; done += block) {
+    const bool pext = pext_is_fast();
+    const auto by_answers = pext ? answers_loop<true> : answers_loop<false>;
+    const auto by_cells = pext ? cells_loop<true> : cells_loop<false>;
+    constexpr size_t block = size_t{1} << 14, trial = 4096;
+    for (size_t done = 0; done < count;) {
         if (t->searched >= block && t->by_coarse > t->searched / 4) {
-            brute_nearest(colours + done * stride, stride, count - done, t->palette, t->entries, out + done);
+            brute_over(colours + done * stride, stride, count - done, t->palette, t->entries, t->all.index,
+                       t->distinct_count, out + done);
             return;
         }
-        const size_t n = count - done < block ? count - done : block;
-        loop(t, colours + done * stride, stride, n, out + done);
+        size_t n = count - done < block ? count - done : block;
+        if (t->answering) {
+            n = n < trial ? n : trial;
+            by_answers(t, colours + done * stride, stride, n, out + done);
+            t->answered += n;
+            t->answering = size_t(t->answers_used) <= t->answered / 32 + 512 && t->answers_used < answer_limit;
+        } else {
+            start_cells(*t);
+            by_cells(t, colours + done * stride, stride, n, out + done);
+        }
         t->searched += n;
+        done += n;
     }
 }
 
 void free_cell_table(cell_table *table)
 {
-    if (table != nullptr) std::free(table->block);
     std::free(table);
 }
 
