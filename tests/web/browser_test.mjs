@@ -1,7 +1,7 @@
 // The page as a user meets it, in headless Chromium: load our own tile files,
 // toggle the options, download, pack edited sheets back, feed it bad files;
 // every byte it saves must be what qelega_shapes and qelega_pack write.
-// node browser_test.mjs SITE SHAPES PACK WORKDIR SCREENSHOT
+// node browser_test.mjs SITE SHAPES PACK WORKDIR SCREENSHOT PATCH
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
@@ -10,8 +10,9 @@ import path from 'node:path';
 import { createRequire } from 'node:module';
 import zlib from 'node:zlib';
 import { contextChecks, sceneRedrawTimes } from './context_checks.mjs';
+import { patchChecks } from './patch_checks.mjs';
 
-const [site, shapes, pack, work, screenshot] = process.argv.slice(2);
+const [site, shapes, pack, work, screenshot, patcher] = process.argv.slice(2);
 const chromium = process.env.CHROMIUM || '/usr/bin/chromium';
 const SKIP = 77;
 const required = process.env.QELEGA_REQUIRE_TOOLS === '1';
@@ -137,6 +138,16 @@ try {
   // A tool of the editor, chosen from the keyboard.
   const tool = async (name) => { await (await named(name)).focus(); await page.keyboard.press('Space'); };
   const run = (program, args, env) => execFileSync(program, args, { cwd: work, input: '', env: { ...process.env, ...env }, stdio: 'pipe' });
+  // The point at the centre of pixel (x, y) of an element drawn `side`
+  // pixels wide, scrolled into the middle of the window.
+  const at = async (element, side, x, y) => {
+    const scale = (await element.boundingBox()).width / side;
+    await element.evaluate((e, offset) => window.scrollBy(0, e.getBoundingClientRect().top + offset - 400), (y + 0.5) * scale);
+    const box = await element.boundingBox();
+    return [box.x + (x + 0.5) * scale, box.y + (y + 0.5) * scale];
+  };
+  const sheetClick = async (tile, x = 8, y = 8) => page.mouse.click(...await at(await named('Tile sheet'), 256,
+    (tile % 16) * 16 + x, Math.floor(tile / 16) * 16 + y));
 
   await check('options give the bytes of qelega_shapes', async () => {
     const runs = [['TILES.16', false, []], ['TILES.16', true, ['--cga']], ['TILES.4', true, ['--cga']]];
@@ -356,7 +367,9 @@ im.convert('LA').save('grey.png')`]);
     assert.ok((await downloadOf('Download tile file', 'TILES.16')).equals(original), 'discarded');
   });
 
-  await contextChecks({ page, named, upload, setChecked, downloadOf, text, file, sh, check, tool, pixel, setPixel, run, required });
+  const helpers = { page, named, upload, setChecked, downloadOf, text, file, sh, check, tool, pixel, setPixel, run, required, at, sheetClick };
+  await contextChecks(helpers);
+  await patchChecks({ ...helpers, patcher });
 
   await check('the page works from a static web server too, asking for nothing but itself', async () => {
     const asked = [];

@@ -20,23 +20,13 @@ print(json.dumps([tiles.get(scene.crop((x * 16, y * 16, x * 16 + 16, y * 16 + 16
 `;
 
 export async function contextChecks(t) {
-  const { page, named, upload, setChecked, downloadOf, text, file, sh, check, tool, pixel, setPixel } = t;
+  const { page, named, upload, setChecked, downloadOf, text, file, sh, check, tool, pixel, setPixel, at, sheetClick } = t;
   const sceneCanvas = async () => {
     const canvas = await page.$('#scene');
     assert.equal((await page.accessibility.snapshot({ root: canvas })).name, 'Scene');
     return canvas;
   };
   const ctrl = async (key) => { await page.keyboard.down('Control'); await page.keyboard.press(key); await page.keyboard.up('Control'); };
-  // The point at the centre of pixel (x, y) of an element drawn `side`
-  // pixels wide, scrolled into the middle of the window.
-  const at = async (element, side, x, y) => {
-    const scale = (await element.boundingBox()).width / side;
-    await element.evaluate((e, offset) => window.scrollBy(0, e.getBoundingClientRect().top + offset - 400), (y + 0.5) * scale);
-    const box = await element.boundingBox();
-    return [box.x + (x + 0.5) * scale, box.y + (y + 0.5) * scale];
-  };
-  const sheetClick = async (tile, x = 8, y = 8) => page.mouse.click(...await at(await named('Tile sheet'), 256,
-    (tile % 16) * 16 + x, Math.floor(tile / 16) * 16 + y));
   const cellPoint = async (x, y) => {
     const canvas = await sceneCanvas();
     const width = Number(await page.$eval('#scene-width', (e) => e.value));
