@@ -10,10 +10,12 @@ export async function readFile(file) {
   return new Uint8Array(await file.arrayBuffer());
 }
 
+// A file's name without its extension: "TILES.16" gives "TILES".
+export const stemOf = (name) => name.replace(/\.[^.]*$/, '') || 'tiles';
+
 // "TILES.16" with dungeon on gives "TILES-dungeon"; the extension is the caller's.
 export function outputName(loadedName, { cga, dungeon, mirrorRoom, remakeWater }) {
-  const base = loadedName.replace(/\.[^.]*$/, '') || 'tiles';
-  const parts = [base];
+  const parts = [stemOf(loadedName)];
   if (cga) parts.push('cga');
   if (dungeon) parts.push('dungeon');
   if (mirrorRoom) parts.push('mirror-room');

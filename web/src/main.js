@@ -1,23 +1,15 @@
 // The page: one state, the controls that change it, and a redraw after each
 // change. The C++ core renders, writes, packs and edits; the modules around
-// it draw, read and save files, keep the history and the scene.
+// it draw, move files in and out, and keep the history, the scene and the work.
 import * as core from './core.js';
-import { act, bindEditor, drawTo, endStroke, pressSheet, showColors, useTool } from './editor.js';
-import { acceptDrops, download, outputName, readFile } from './files.js';
-import { PALETTE_FORMATS, modeColors } from './palettes.js';
-import { decodeRgba, encodeIndexedPng, pngHeader } from './png.js';
-import { bindScene, drawScene, newScene, sceneCells, scenePicture, sceneSize, setSceneCells } from './scene.js';
-import {
-  SEAMLESS_COPIES, drawSeamless, drawSheet, drawTileView, drawTiles, fitZoom, sheetPoint, tilePixels, viewPoint,
-} from './sheet.js';
+import { bindEditor, drawTo, endStroke, pressSheet, showColors, useTool } from './editor.js';
+import { bindScene, drawScene, newScene, setSceneCells } from './scene.js';
+import { SEAMLESS_COPIES, drawSeamless, drawSheet, drawTileView, drawTiles, fitZoom, sheetPoint, tilePixels, viewPoint } from './sheet.js';
 import * as history from './history.js';
 import { loadSession, saveSession } from './store.js';
-import { readScene, sceneZip } from './tiled.js';
-import { atlas, describeTile, tileTable } from './tileinfo.js';
-import { WORK_EXTENSION, decodeWork, encodeWork, storedWork, workNow, workOf } from './work.js';
-
-// The game's names of the two tile files.
-const tileFileName = (cga) => (cga ? 'TILES.4' : 'TILES.16');
+import { bindTransfers } from './transfers.js';
+import { describeTile, tileTable } from './tileinfo.js';
+import { storedWork, workNow, workOf } from './work.js';
 
 const $ = (id) => document.getElementById(id);
 
@@ -218,106 +210,6 @@ function replaceScene({ width, height, cells }) {
   drawScene();
 }
 
-// ---- loading, packing and opening
-
-// 'EGA' or 'CGA' by the file's length, or null for any other length.
-function modeOfLength(length) {
-  return length === core.tileFileBytes(false) ? 'EGA' : length === core.tileFileBytes(true) ? 'CGA' : null;
-}
-
-function tileFileMessage(name, length) {
-  const sizes = [false, true].map((cga) => `${core.tileFileBytes(cga)} bytes (${cga ? 'CGA' : 'EGA'}, ${tileFileName(cga)})`);
-  return `'${name}' is ${length} bytes; a tile file is ${sizes.join(' or ')}`;
-}
-
-async function loadTileFile(file) {
-  const bytes = await readFile(file);
-  const mode = modeOfLength(bytes.length);
-  if (mode === null) throw new Error(tileFileMessage(file.name, bytes.length));
-  if (!mayDrop('the edits')) return;
-  useTiles(file.name, bytes, mode === 'CGA');
-  keep();
-  clearAlert();
-  setStatus(`loaded '${file.name}', ${bytes.length} bytes, ${mode}`);
-}
-
-// A PNG's size is checked before its pixels are decoded to their stored
-// RGBA; the core packs them, as it packs a BMP.
-function packPicture(bytes, format, cga, name) {
-  if (format === 'bmp') return core.packBitmap(bytes, cga, name);
-  const { width, height } = pngHeader(bytes);
-  core.checkSheetSize(width, height, name);
-  return core.packRgba(decodeRgba(bytes), width, height, cga, name);
-}
-
-async function packSheet(file) {
-  const bytes = await readFile(file);
-  const { cga } = state.options;
-  const format = core.sheetFormat(bytes, file.name);
-  if (!mayDrop('the edits')) return;
-  let packed;
-  try {
-    packed = packPicture(bytes, format, cga, file.name);
-  } catch (error) {
-    if (error.result === core.WRONG_SHEET_SIZE) throw error;
-    throw new Error(`could not read the sheet '${file.name}': ${error.message}`);
-  }
-  const name = tileFileName(cga);
-  useTiles(name, core.tiles(cga), cga);
-  keep();
-  clearAlert();
-  setStatus(packed.changed > 0 ? packed.message : `packed '${file.name}' into ${name}`);
-}
-
-// A patch applied to the tile file as it stands: one step of the history.
-async function applyPatchFile(file) {
-  const { cga } = state.options;
-  const { bytes, changesNothing, message } = core.applyPatch(await readFile(file), cga);
-  clearAlert();
-  if (changesNothing) {
-    setStatus(message);
-    return;
-  }
-  const length = core.tileFileBytes(cga);
-  if (bytes.length !== length) throw new Error(`'${file.name}' makes a file of ${bytes.length} bytes, not a tile file of ${length}`);
-  act(Array.from({ length: core.TILE_COUNT }, (_, tile) => tile), () => core.setTiles(bytes));
-  setStatus(`applied '${file.name}' to '${state.fileName}'; Undo takes it back`);
-}
-
-function downloadPatch() {
-  const format = $('patch-format').value;
-  const { bytes, message } = core.createPatch(format, state.original, state.options.cga);
-  const name = `${state.fileName.replace(/\.[^.]*$/, '') || 'tiles'}.${format}`;
-  download(bytes, name);
-  setStatus(message || `saved ${name}, ${bytes.length} bytes, from '${state.fileName}' as loaded to the tiles as they are`);
-}
-
-async function openScene(file) {
-  const scene = readScene(await readFile(file), file.name);
-  replaceScene(scene);
-  clearAlert();
-  setStatus(scene.message);
-}
-
-async function openWork(file) {
-  const work = decodeWork(await readFile(file), file.name);
-  if (!mayDrop('the changes')) return;
-  useWork(work);
-  clearAlert();
-  setStatus(`opened the work '${file.name}' of '${work.fileName}' (${work.history.position} of ${work.history.steps.length} steps)`);
-}
-
-// A dropped file goes where its name or its first bytes say it belongs.
-async function dropped(file) {
-  const head = new Uint8Array(await file.slice(0, 8).arrayBuffer());
-  const name = file.name.toLowerCase();
-  if (name.endsWith(WORK_EXTENSION)) return openWork(file);
-  if (name.endsWith('.tmj') || name.endsWith('.zip')) return openScene(file);
-  if (name.endsWith('.bps') || name.endsWith('.ips') || core.patchFormatOf(head) !== null) return applyPatchFile(file);
-  if (modeOfLength(file.size) === null && core.isSheetFile(head)) return packSheet(file);
-  return loadTileFile(file);
-}
-
 // ---- options and downloads
 
 function showOptions() {
@@ -337,45 +229,6 @@ function setOption(name, value) {
   showOptions();
   keep();
   redraw();
-}
-
-const baseName = () => outputName(state.fileName, state.options);
-
-const sheetPng = () => encodeIndexedPng(state.indices, core.SHEET_WIDTH, core.SHEET_HEIGHT, state.palette);
-
-function downloadPalette() {
-  const format = $('palette-format').value;
-  const colors = modeColors(state.palette, state.options.cga);
-  const name = state.options.cga ? 'CGA' : 'EGA';
-  download(PALETTE_FORMATS[format].encode(colors, name), `${name.toLowerCase()}.${format}`, PALETTE_FORMATS[format].type);
-}
-
-function downloadAtlas() {
-  const json = JSON.stringify(atlas(state.table, `${baseName()}.png`), null, 1);
-  download(new TextEncoder().encode(json + '\n'), `${baseName()}.json`, 'application/json');
-}
-
-function downloadTiles() {
-  download(core.tiles(state.options.cga), tileFileName(state.options.cga));
-  markModified(false);
-  keep();
-}
-
-function downloadScenePng() {
-  const { width, height } = sceneSize(state.scene);
-  const size = core.TILE_SIZE;
-  download(encodeIndexedPng(scenePicture(state.scene), width * size, height * size, state.palette), `${baseName()}-scene.png`, 'image/png');
-}
-
-function downloadSceneForTiled() {
-  const { width, height } = sceneSize(state.scene);
-  download(sceneZip(sceneCells(state.scene), width, height, sheetPng()), `${baseName()}-scene.zip`, 'application/zip');
-}
-
-function saveWork() {
-  download(encodeWork(workOf(state)), `${state.fileName.replace(/\.[^.]*$/, '') || 'tiles'}${WORK_EXTENSION}`, 'application/json');
-  markModified(false);
-  keep();
 }
 
 // ---- the sheet and the views of the selected tile
@@ -443,32 +296,6 @@ function bindOptions() {
   window.addEventListener('resize', () => { if (state.view.zoom === 'fit') redraw(); });
 }
 
-function bindFiles() {
-  const picked = (input, use) => input.addEventListener('change', guard(async () => {
-    const file = input.files[0];
-    input.value = '';
-    if (file) await use(file);
-  }));
-  picked($('tile-file'), loadTileFile);
-  picked($('edited-sheet'), packSheet);
-  picked($('open-scene'), openScene);
-  picked($('open-work'), openWork);
-  picked($('apply-patch'), applyPatchFile);
-  acceptDrops(window, guard(dropped));
-  const buttons = {
-    'download-bmp': () => download(core.bitmapFile(state.options.cga), `${baseName()}.bmp`, 'image/bmp'),
-    'download-png': () => download(sheetPng(), `${baseName()}.png`, 'image/png'),
-    'download-palette': downloadPalette,
-    'download-atlas': downloadAtlas,
-    'download-tiles': downloadTiles,
-    'download-scene-png': downloadScenePng,
-    'download-scene-tiled': downloadSceneForTiled,
-    'save-work': saveWork,
-    'download-patch': downloadPatch,
-  };
-  for (const [id, handler] of Object.entries(buttons)) $(id).addEventListener('click', guard(handler));
-}
-
 // The browser may clear what a page keeps when it runs short of space,
 // unless it agrees to keep it; the page says when it does not.
 async function askToKeepStorage() {
@@ -489,7 +316,7 @@ async function start() {
   bindTileView($('seamless-view'), SEAMLESS_COPIES);
   bindEditor({ state, redraw, redrawTiles, edited, select, setStatus, discardEdits, guard });
   bindScene({ state, zoom, select, edited, guard });
-  bindFiles();
+  bindTransfers({ state, useTiles, useWork, replaceScene, keep, markModified, mayDrop, setStatus, clearAlert, guard });
   if (!(await restoreWork(kept))) {
     useTiles(state.fileName, core.sampleTiles(), false);
     setStatus('showing the sample tiles; load a TILES.16 or TILES.4 to see yours');
