@@ -2,14 +2,14 @@
 // the bundled script and the WebAssembly inside it, and a Content-Security-
 // Policy that allows only those, by their hashes. The same sources give the
 // same bytes: nothing here depends on the time or the folders it runs in.
-// node build_page.mjs CORE_JS CORE_WASM OUT_HTML
+// node build_page.mjs CORE_JS CORE_WASM OUT_HTML VERSION
 import { createHash } from 'node:crypto';
 import fs from 'node:fs';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 import * as esbuild from 'esbuild';
 
-const [coreJs, coreWasm, out] = process.argv.slice(2);
+const [coreJs, coreWasm, out, version] = process.argv.slice(2);
 const here = path.dirname(fileURLToPath(import.meta.url));
 
 const bundle = await esbuild.build({
@@ -52,6 +52,7 @@ function notices() {
 const markup = fs.readFileSync(path.join(here, 'index.html'), 'utf8');
 const parts = {
   '<!-- notices -->': `<!--\n${notices()}\n-->`,
+  '<!-- version -->': version,
   '<!-- policy -->': `<meta http-equiv="Content-Security-Policy" content="${policy}">`,
   '<!-- style -->': `<style>${style}</style>`,
   '<!-- script -->': `<script>${script}</script>`,

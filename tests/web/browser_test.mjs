@@ -392,6 +392,10 @@ im.convert('LA').save('grey.png')`]);
     }
   });
 
+  await check('the page says which version it is, as the programs do', async () => {
+    assert.equal(`qelega_shapes ${await text('h1 .version')}`, sh(shapes, ['--version']).trim());
+  });
+
   await check('a strict Content-Security-Policy allows only what is inside the file', async () => {
     const policy = await page.$eval('meta[http-equiv=Content-Security-Policy]', (e) => e.content);
     assert.match(policy, /^default-src 'none'; script-src 'sha256-[^']+' 'wasm-unsafe-eval'; style-src 'sha256-[^']+';/);
