@@ -131,7 +131,6 @@ std::string tiles_error(const std::string &kind, const std::string &path)
     return kind + " error '" + path + "'\nread tiles file error '" + path + "'\n";
 }
 std::string write_error(std::string p) { return "write bitmap file error '" + p + "'\n"; }
-std::string prompt(std::string p) { return "already exists '" + p + "'\noverwrite ? (Y or N): "; }
 
 class cli : public testing::Test {
 protected:
@@ -168,7 +167,7 @@ TEST_F(cli, console_lines_status_and_files_left)
         int status = 1;
     };
     const std::vector<std::string> old{"tiles.16", "old.bmp"};
-    const std::string nowhere = "no/such/out.bmp", no = prompt("old.bmp") + write_error("old.bmp");
+    const std::string nowhere = "no/such/out.bmp", no = qtest::overwrite_prompt("old.bmp") + write_error("old.bmp");
     const std::vector<row> cases = {
         {.args = {}, .out = "no tiles file\n"},
         {.args = {"tiles.16"}, .out = "no output bitmap file\n"},
@@ -185,11 +184,11 @@ TEST_F(cli, console_lines_status_and_files_left)
         {.args = {"short.16", "old.bmp"}, .input = "y", .out = tiles_error("read", "short.16")},
         {.args = {"tiles.16", nowhere}, .out = "open error '" + nowhere + "'\n" + write_error(nowhere)},
         {.args = {"tiles.16", "folder"}, .input = "y",
-         .out = prompt("folder") + "open error 'folder'\n" + write_error("folder")},
-        {.args = {"tiles.16", "folder"}, .input = "ny", .out = prompt("folder") + write_error("folder")},
+         .out = qtest::overwrite_prompt("folder") + "open error 'folder'\n" + write_error("folder")},
+        {.args = {"tiles.16", "folder"}, .input = "ny", .out = qtest::overwrite_prompt("folder") + write_error("folder")},
         // The first y or n answers; anything else before it is skipped.
-        {.args = old, .input = "Y", .out = prompt("old.bmp"), .status = 0},
-        {.args = old, .input = "x \r\ny", .out = prompt("old.bmp"), .status = 0},
+        {.args = old, .input = "Y", .out = qtest::overwrite_prompt("old.bmp"), .status = 0},
+        {.args = old, .input = "x \r\ny", .out = qtest::overwrite_prompt("old.bmp"), .status = 0},
         {.args = old, .input = "Ny", .out = no},
         {.args = old, .input = "", .out = no},  // end of input means no
     };

@@ -130,10 +130,10 @@ TEST(pack, command_line_messages_and_statuses)
         {.args = {"text.bmp", "new.bin"}, .out = "not a bmp or png file 'text.bmp'\nread sheet file error 'text.bmp'\n"},
         {.args = {"small.bmp", "new.bin"}, .out = "sheet is 256 x 256, wanted 256 x 512 'small.bmp'\n"},
         {.args = {"sheet.bmp", "kept.bin"}, .input = "x\nn",
-         .out = "already exists 'kept.bin'\noverwrite ? (Y or N): write tiles file error 'kept.bin'\n"},
+         .out = qtest::overwrite_prompt("kept.bin") + "write tiles file error 'kept.bin'\n"},
         {.args = {"sheet.bmp", "."}, .input = "y",
-         .out = "already exists '.'\noverwrite ? (Y or N): open error '.'\nwrite tiles file error '.'\n"},
-        {.args = {"sheet.bmp", "old.bin"}, .input = "Y", .out = "already exists 'old.bin'\noverwrite ? (Y or N): ",
+         .out = qtest::overwrite_prompt(".") + "open error '.'\nwrite tiles file error '.'\n"},
+        {.args = {"sheet.bmp", "old.bin"}, .input = "Y", .out = qtest::overwrite_prompt("old.bin"),
          .status = 0},
     };
     for (const row &c : cases) {

@@ -25,7 +25,6 @@ const std::string usage =
     "option: --ips      write an IPS patch (BPS otherwise)\n"
     "        --apply    apply PATCH to ORIGINAL, writing OUTPUT\n";
 
-std::string prompt(const std::string &path) { return "already exists '" + path + "'\noverwrite ? (Y or N): "; }
 
 std::string crc(const bytes &b)
 {
@@ -81,33 +80,42 @@ TEST_F(patch_cli, lines_statuses_and_files_left)
 {
     struct row {
         std::vector<std::string> args;
-        std::string input, out;
+        std::string input = {}, out = {};
         int status = 1;
         std::string written = {};
         const bytes *content = nullptr;  // what the written file must hold, when known
     };
     const std::string apply_error = "apply patch error 'new.bps'\n";
     const row rows[] = {
-        {{}, "", "no original file\n"}, {{"a"}, "", "no edited file\n"}, {{"a", "b"}, "", "no patch file\n"},
-        {{"--apply"}, "", "no patch file\n"}, {{"p", "--apply", "o"}, "", "no output file\n"},
-        {{"a", "b", "c", "d"}, "", "unneeded parameter 'd'\n"}, {{"--bps"}, "", "unknown option '--bps'\n"},
-        {{"a", "--help"}, "", usage}, {{"--version"}, "", "qelega_patch 1.0.0\n", 0},
-        {{"none", "edited.16", "new.bps"}, "", "open error 'none'\nread original file error 'none'\n"},
-        {{"orig.16", "folder", "new.bps"}, "", "read error 'folder'\nread edited file error 'folder'\n"},
-        {{"orig.16", "edited.16", "new.bps"}, "", "", 0, "new.bps"},
-        {{"--apply", "new.bps", "orig.16", "out.16"}, "", "", 0, "out.16", &edited},
-        {{"--ips", "orig.16", "edited.16", "new.ips"}, "", "", 0, "new.ips"},
-        {{"new.ips", "orig.16", "--apply", "--ips", "ips.16"}, "", "", 0, "ips.16", &edited},
-        {{"orig.16", "orig.16", "same.bps"}, "", "patch changes nothing\n", 0, "same.bps"},
-        {{"--apply", "same.bps", "orig.16", "same.16"}, "", "patch changes nothing\n", 0, "same.16", &original},
-        {{"--apply", "new.bps", "edited.16", "x"}, "", "file is already patched\n" + apply_error},
-        {{"--apply", "new.bps", "old.bin", "x"}, "", "wrong file: patch wants 65536 bytes with crc32 " + crc(original) +
-                                                     ", found 3 bytes with crc32 " + crc(old_content) + "\n" + apply_error},
-        {{"--apply", "orig.16", "orig.16", "x"}, "", "not a bps or ips patch\napply patch error 'orig.16'\n"},
-        {{"--apply", "new.bps", "orig.16", "old.bin"}, "x\nn", prompt("old.bin") + "write output file error 'old.bin'\n"},
-        {{"orig.16", "edited.16", "folder"}, "y",
-         prompt("folder") + "open error 'folder'\nwrite patch file error 'folder'\n"},
-        {{"--apply", "new.bps", "copy.16", "copy.16"}, "y", prompt("copy.16"), 0, "copy.16", &edited},
+        {.args = {}, .out = "no original file\n"},
+        {.args = {"a"}, .out = "no edited file\n"},
+        {.args = {"a", "b"}, .out = "no patch file\n"},
+        {.args = {"--apply"}, .out = "no patch file\n"},
+        {.args = {"p", "--apply", "o"}, .out = "no output file\n"},
+        {.args = {"a", "b", "c", "d"}, .out = "unneeded parameter 'd'\n"},
+        {.args = {"--bps"}, .out = "unknown option '--bps'\n"},
+        {.args = {"a", "--help"}, .out = usage},
+        {.args = {"--version"}, .out = "qelega_patch 1.0.0\n", .status = 0},
+        {.args = {"none", "edited.16", "new.bps"}, .out = "open error 'none'\nread original file error 'none'\n"},
+        {.args = {"orig.16", "folder", "new.bps"}, .out = "read error 'folder'\nread edited file error 'folder'\n"},
+        {.args = {"orig.16", "edited.16", "new.bps"}, .status = 0, .written = "new.bps"},
+        {.args = {"--apply", "new.bps", "orig.16", "out.16"}, .status = 0, .written = "out.16", .content = &edited},
+        {.args = {"--ips", "orig.16", "edited.16", "new.ips"}, .status = 0, .written = "new.ips"},
+        {.args = {"new.ips", "orig.16", "--apply", "--ips", "ips.16"}, .status = 0, .written = "ips.16", .content = &edited},
+        {.args = {"orig.16", "orig.16", "same.bps"}, .out = "patch changes nothing\n", .status = 0, .written = "same.bps"},
+        {.args = {"--apply", "same.bps", "orig.16", "same.16"}, .out = "patch changes nothing\n", .status = 0,
+         .written = "same.16", .content = &original},
+        {.args = {"--apply", "new.bps", "edited.16", "x"}, .out = "file is already patched\n" + apply_error},
+        {.args = {"--apply", "new.bps", "old.bin", "x"},
+         .out = "wrong file: patch wants 65536 bytes with crc32 " + crc(original) + ", found 3 bytes with crc32 " +
+                crc(old_content) + "\n" + apply_error},
+        {.args = {"--apply", "orig.16", "orig.16", "x"}, .out = "not a bps or ips patch\napply patch error 'orig.16'\n"},
+        {.args = {"--apply", "new.bps", "orig.16", "old.bin"}, .input = "x\nn",
+         .out = qtest::overwrite_prompt("old.bin") + "write output file error 'old.bin'\n"},
+        {.args = {"orig.16", "edited.16", "folder"}, .input = "y",
+         .out = qtest::overwrite_prompt("folder") + "open error 'folder'\nwrite patch file error 'folder'\n"},
+        {.args = {"--apply", "new.bps", "copy.16", "copy.16"}, .input = "y", .out = qtest::overwrite_prompt("copy.16"),
+         .status = 0, .written = "copy.16", .content = &edited},
     };
     for (const row &r : rows) {
         SCOPED_TRACE(testing::PrintToString(r.args));
@@ -169,11 +177,11 @@ TEST_F(patch_cli, a_failed_or_killed_run_leaves_the_old_file)
         const auto before = snapshot();
         const qtest::run_result full = run(p.program, p.args, "y", full_disk);
         EXPECT_EQ(std::pair(full.status, full.out),
-                  std::pair(1, prompt("old.bin") + "write error 'old.bin'\nwrite " + p.role + " file error 'old.bin'\n"));
+                  std::pair(1, qtest::overwrite_prompt("old.bin") + "write error 'old.bin'\nwrite " + p.role + " file error 'old.bin'\n"));
         EXPECT_TRUE(snapshot() == before) << "the old file as it was, nothing beside it";
 
         const qtest::run_result killed = run(p.program, p.args, "y", killed_when_full);
-        EXPECT_EQ(std::pair(killed.signal, killed.out), std::pair(SIGXFSZ, prompt("old.bin")));
+        EXPECT_EQ(std::pair(killed.signal, killed.out), std::pair(SIGXFSZ, qtest::overwrite_prompt("old.bin")));
         auto after = snapshot();
         for (auto file = after.begin(); file != after.end();)
             file = file->first.starts_with("old.bin.new-") && file->second.size() == 4096 ? after.erase(file) : ++file;

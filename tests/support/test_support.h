@@ -47,6 +47,13 @@ run_result run(const std::string &program, const std::vector<std::string> &args,
 // PATH may be something else.
 inline const std::string imagemagick_convert = "convert-im6.q16";
 
+// What the programs print before they replace a file: "already exists 'PATH'"
+// and the overwrite question.
+inline std::string overwrite_prompt(const std::string &path)
+{
+    return "already exists '" + path + "'\noverwrite ? (Y or N): ";
+}
+
 // Whether a program of this name is on PATH.
 bool have_program(const std::string &name);
 
