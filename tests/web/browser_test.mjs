@@ -9,7 +9,7 @@ import http from 'node:http';
 import path from 'node:path';
 import { createRequire } from 'node:module';
 import zlib from 'node:zlib';
-import { contextChecks, sceneRedrawTimes } from './context_checks.mjs';
+import { contextChecks, sceneRedrawTimes, sceneScreenshot } from './context_checks.mjs';
 import { patchChecks } from './patch_checks.mjs';
 
 const [site, shapes, pack, work, screenshot, patcher] = process.argv.slice(2);
@@ -400,6 +400,8 @@ im.convert('LA').save('grey.png')`]);
     const policy = await page.$eval('meta[http-equiv=Content-Security-Policy]', (e) => e.content);
     assert.match(policy, /^default-src 'none'; script-src 'sha256-[^']+' 'wasm-unsafe-eval'; style-src 'sha256-[^']+';/);
   });
+
+  await check('a picture of the scene', () => sceneScreenshot(browser, pageUrl, screenshot.replace(/\.png$/, '-scene.png')));
 
   // Figures for the README, printed rather than asserted.
   await upload('Tile file', 'TILES.16');

@@ -220,3 +220,34 @@ export async function sceneRedrawTimes(page) {
     return times.sort((a, b) => a - b);
   });
 }
+
+// A picture for people: the sample's grass and water laid out on a scene,
+// with the seamless view of a water tile, in a browser of its own.
+export async function sceneScreenshot(browser, pageUrl, path) {
+  const context = await browser.createBrowserContext();
+  const page = await context.newPage();
+  await page.setViewport({ width: 1400, height: 1000 });
+  await page.goto(pageUrl);
+  await page.waitForFunction(() => performance.getEntriesByName('sheet-drawn').length > 0);
+  await page.select('#zoom', '3');
+  await page.$eval('#seamless', (e) => e.click());
+  for (const [id, value] of [['#scene-width', '14'], ['#scene-height', '5']])
+    await page.$eval(id, (e, v) => { e.value = v; e.dispatchEvent(new Event('change')); }, value);
+  const click = async (selector, x, y, side) => {
+    const element = await page.$(selector);
+    const scale = (await element.boundingBox()).width / side;
+    await element.evaluate((e, offset) => window.scrollBy(0, e.getBoundingClientRect().top + offset - 400), (y + 0.5) * scale);
+    const box = await element.boundingBox();
+    await page.mouse.click(box.x + (x + 0.5) * scale, box.y + (y + 0.5) * scale);
+  };
+  // Grass, then water coming in from the right and a pond.
+  const layout = [[48, 0, 0, 13, 4], [99, 9, 0, 9, 4], [3, 10, 0, 13, 4], [53, 3, 2, 3, 2], [52, 4, 2, 5, 2]];
+  for (const [tile, x0, y0, x1, y1] of layout) {
+    await click('#sheet', (tile % 16) * 16 + 8, Math.floor(tile / 16) * 16 + 8, 256);
+    for (let y = y0; y <= y1; y++) for (let x = x0; x <= x1; x++) await click('#scene', x * 16 + 8, y * 16 + 8, 14 * 16);
+  }
+  await click('#sheet', 4 * 16 + 8, 3 * 16 + 8, 256);
+  await (await page.$('#scene')).evaluate((e) => e.scrollIntoView({ block: 'end' }));
+  await page.screenshot({ path });
+  await context.close();
+}
