@@ -2,16 +2,19 @@
 // change. The C++ core renders, writes, packs and edits; the modules around
 // it draw, move files in and out, and keep the history, the scene and the work.
 import * as core from './core.js';
-import { bindEditor, drawTo, endStroke, pressSheet, showColors, useTool } from './editor.js';
+import { act, bindEditor, drawTo, endStroke, pressSheet, showColors, useTool } from './editor.js';
 import { bindScene, drawScene, newScene, setSceneCells } from './scene.js';
 import { SEAMLESS_COPIES, drawSeamless, drawSheet, drawTileView, drawTiles, fitZoom, sheetPoint, tilePixels, viewPoint } from './sheet.js';
-import * as history from './history.js';
+import { newHistory } from './history.js';
 import { loadSession, saveSession } from './store.js';
 import { bindTransfers } from './transfers.js';
 import { describeTile, tileTable } from './tileinfo.js';
 import { storedWork, workNow, workOf } from './work.js';
 
 const $ = (id) => document.getElementById(id);
+
+// The options' checkboxes by the options' names.
+const OPTION_BOXES = { cga: 'cga', dungeon: 'dungeon', mirrorRoom: 'mirror-room', remakeWater: 'remake-water' };
 
 const state = {
   fileName: 'SAMPLE.16',
@@ -145,7 +148,7 @@ function useTiles(name, bytes, cga) {
   state.original = bytes.slice();
   state.options.cga = cga;
   state.scene = state.scene ?? newScene();
-  state.history = history.newHistory(core.tileBuffer(), state.scene);
+  state.history = newHistory(core.tileBuffer(), state.scene);
   showOptions();
   markModified(false);
   redraw();
@@ -202,19 +205,16 @@ function discardEdits() {
   setStatus(`dropped the edits and the scene; back to '${state.fileName}' as loaded`);
 }
 
-// The history as one step more: the scene replaced.
+// The scene replaced, one step of the history.
 function replaceScene({ width, height, cells }) {
-  history.begin(state.scene);
-  setSceneCells(state.scene, width, height, cells);
-  if (history.commit(state.history, state.scene)) edited();
+  act([], () => setSceneCells(state.scene, width, height, cells));
   drawScene();
 }
 
 // ---- options and downloads
 
 function showOptions() {
-  for (const [name, id] of Object.entries({ cga: 'cga', dungeon: 'dungeon', mirrorRoom: 'mirror-room', remakeWater: 'remake-water' }))
-    $(id).checked = state.options[name];
+  for (const [name, id] of Object.entries(OPTION_BOXES)) $(id).checked = state.options[name];
   $('recolor-note').hidden = !(state.options.dungeon || state.options.mirrorRoom);
   showColors();
 }
@@ -282,8 +282,7 @@ function bindTileView(canvas, copies) {
 }
 
 function bindOptions() {
-  const options = { cga: 'cga', dungeon: 'dungeon', mirrorRoom: 'mirror-room', remakeWater: 'remake-water' };
-  for (const [name, id] of Object.entries(options))
+  for (const [name, id] of Object.entries(OPTION_BOXES))
     $(id).addEventListener('change', guard(() => setOption(name, $(id).checked)));
   for (const name of ['grid', 'numbers', 'seamless'])
     $(name).addEventListener('change', () => { state.view[name] = $(name).checked; redraw(); });
