@@ -4,6 +4,7 @@
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
+import zlib from 'node:zlib';
 
 // Which sheet tile each scene cell shows, from the two PNGs the page saved:
 // -1 for a cell that is no tile of the sheet.
@@ -164,6 +165,15 @@ assert a.size == b.size and a.tobytes() == b.tobytes(), 'Tiled draws another pic
     await upload('Open scene', 'extra.tmj');
     assert.equal(await text('[role=status]'), "opened the scene of 'extra.tmj', 5 x 3 tiles; left out 2 cells (1 flipped) and 1 other layer");
     assert.deepEqual(await sceneCells(), [0, 0, ...expected.slice(2)]);
+    // Tiled's own compressed layer data reads the same.
+    const packed = JSON.parse(fs.readFileSync(path.join(tiled, 'scene.tmj'), 'utf8'));
+    const gids = Buffer.alloc(packed.layers[0].data.length * 4);
+    packed.layers[0].data.forEach((gid, i) => gids.writeUInt32LE(gid, 4 * i));
+    Object.assign(packed.layers[0], { encoding: 'base64', compression: 'zlib', data: zlib.deflateSync(gids).toString('base64') });
+    fs.writeFileSync(file('zlib.tmj'), JSON.stringify(packed));
+    await upload('Open scene', 'zlib.tmj');
+    assert.deepEqual(await sceneCells(), expected, 'base64 and zlib');
+    await upload('Open scene', 'extra.tmj');
     fs.writeFileSync(file('cut.zip'), zip.subarray(0, 200));
     await upload('Open scene', 'cut.zip');
     assert.match(await text('[role=alert]'), /^'cut.zip' was not opened: /);

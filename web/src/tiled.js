@@ -63,8 +63,10 @@ function gids(layer, count) {
   let bytes;
   try {
     bytes = Uint8Array.from(atob(layer.data), (c) => c.charCodeAt(0));
-    if (layer.compression === 'zlib') bytes = unzlibSync(bytes);
-    else if (layer.compression === 'gzip') bytes = gunzipSync(bytes);
+    // Inflated into room for one byte more than it should hold, so no stream can grow past that.
+    const room = { out: new Uint8Array(count * 4 + 1) };
+    if (layer.compression === 'zlib') bytes = unzlibSync(bytes, room);
+    else if (layer.compression === 'gzip') bytes = gunzipSync(bytes, room);
     else need(!layer.compression, `layer data compressed with ${layer.compression}, which is not read here`);
   } catch (error) {
     if (error instanceof Refusal) throw error;
@@ -85,6 +87,7 @@ function sceneOfMap(map) {
   need(layer !== undefined, 'the map has no tile layer');
   const isSide = (n) => Number.isInteger(n) && n > 0 && n <= 1 << 16;
   need(isSide(layer.width) && isSide(layer.height), 'a tile layer of no size');
+  need(layer.width * layer.height * 4 <= MAX_MAP_BYTES, 'a tile layer too large');
   const firstgid = Number(map.tilesets?.[0]?.firstgid ?? 1);
   const data = gids(layer, layer.width * layer.height);
   need(data.length === layer.width * layer.height, 'layer data of the wrong length');
