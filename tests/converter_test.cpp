@@ -66,7 +66,7 @@ const struct { int from; bytes in; int to; bytes out; } worked_cases[] = {
     {24, {0, 0, 0, 128, 128, 127, 127, 127, 128}, 1, {0, 1, 0}},
     {4, {0x15, 0xFC}, 24, {206, 99, 49, 24, 165, 247}}};
 
-TEST(converter, every_pairing_keeps_both_colours_there_and_back)
+TEST(converter, every_pairing_keeps_both_colors_there_and_back)
 {
     for (int a = 0; a < 6; ++a)
         for (int b = 0; b < 6; ++b) {

@@ -100,18 +100,18 @@ __m128i spread_blue_green()
 }
 constexpr int red_shift = 14, red_mask = 0xFF << 2;
 
-struct brute_colours {
+struct brute_colors {
     __m256i blue_green, red;
 };
 
-QELEGA_AVX2 brute_colours brute_colours_of(__m256i bgr0)
+QELEGA_AVX2 brute_colors brute_colors_of(__m256i bgr0)
 {
     const __m256i spread = _mm256_broadcastsi128_si256(spread_blue_green());
     return {_mm256_slli_epi16(_mm256_shuffle_epi8(bgr0, spread), 2),
             _mm256_and_si256(_mm256_srli_epi32(bgr0, red_shift), _mm256_set1_epi32(red_mask))};
 }
 
-QELEGA_AVX2 __m256i key(const brute_entry &e, const brute_colours &c)
+QELEGA_AVX2 __m256i key(const brute_entry &e, const brute_colors &c)
 {
     const __m256i blue_green = _mm256_madd_epi16(c.blue_green, _mm256_set1_epi32(e.blue_green));
     const __m256i red = _mm256_madd_epi16(c.red, _mm256_set1_epi32(e.red));
@@ -128,11 +128,11 @@ QELEGA_AVX2 void put_indices(__m256i first, __m256i second, uint8_t *out)
     _mm_storeu_si128(reinterpret_cast<__m128i *>(out), _mm256_castsi256_si128(bytes));
 }
 
-struct wide_colours {
+struct wide_colors {
     __m512i blue_green, red;
 };
 
-QELEGA_VNNI wide_colours wide_colours_of(const uint8_t *p, size_t stride)
+QELEGA_VNNI wide_colors wide_colors_of(const uint8_t *p, size_t stride)
 {
     __m256i first, second;
     load16(p, stride, &first, &second);
@@ -142,21 +142,21 @@ QELEGA_VNNI wide_colours wide_colours_of(const uint8_t *p, size_t stride)
             _mm512_and_si512(_mm512_srli_epi32(bgr0, red_shift), _mm512_set1_epi32(red_mask))};
 }
 
-QELEGA_VNNI __m512i key(const brute_entry &e, const wide_colours &c)
+QELEGA_VNNI __m512i key(const brute_entry &e, const wide_colors &c)
 {
     const __m512i blue_green = _mm512_dpwssd_epi32(_mm512_set1_epi32(e.base), c.blue_green,
                                                    _mm512_set1_epi32(e.blue_green));
     return _mm512_dpwssd_epi32(blue_green, c.red, _mm512_set1_epi32(e.red));
 }
 
-QELEGA_AVX2 void brute_avx2(const brute_entry *e, int keys, const uint8_t *colours, size_t stride, size_t count,
+QELEGA_AVX2 void brute_avx2(const brute_entry *e, int keys, const uint8_t *colors, size_t stride, size_t count,
                             const palette_entry *palette, int entries, uint8_t *out)
 {
     size_t i = 0;
     for (; count - i >= 16; i += 16) {
         __m256i first, second;
-        load16(colours + i * stride, stride, &first, &second);
-        const brute_colours a = brute_colours_of(first), b = brute_colours_of(second);
+        load16(colors + i * stride, stride, &first, &second);
+        const brute_colors a = brute_colors_of(first), b = brute_colors_of(second);
         __m256i best_a = _mm256_set1_epi32(INT_MAX), best_b = best_a;
         for (int k = 0; k < keys; ++k) {
             best_a = _mm256_min_epi32(best_a, key(e[k], a));
@@ -164,17 +164,17 @@ QELEGA_AVX2 void brute_avx2(const brute_entry *e, int keys, const uint8_t *colou
         }
         put_indices(best_a, best_b, out + i);
     }
-    for (; i < count; ++i) out[i] = plain_nearest(colours + i * stride, palette, entries);
+    for (; i < count; ++i) out[i] = plain_nearest(colors + i * stride, palette, entries);
 }
 
 // Thirty-two colours at a time, in two vectors of sixteen; the rest as above.
-QELEGA_VNNI void brute_vnni(const brute_entry *e, int keys, const uint8_t *colours, size_t stride, size_t count,
+QELEGA_VNNI void brute_vnni(const brute_entry *e, int keys, const uint8_t *colors, size_t stride, size_t count,
                             const palette_entry *palette, int entries, uint8_t *out)
 {
     size_t i = 0;
     for (; count - i >= 32; i += 32) {
-        const wide_colours a = wide_colours_of(colours + i * stride, stride),
-                           b = wide_colours_of(colours + (i + 16) * stride, stride);
+        const wide_colors a = wide_colors_of(colors + i * stride, stride),
+                           b = wide_colors_of(colors + (i + 16) * stride, stride);
         __m512i best_a = _mm512_set1_epi32(INT_MAX), best_b = best_a;
         for (int k = 0; k < keys; ++k) {
             best_a = _mm512_min_epi32(best_a, key(e[k], a));
@@ -183,12 +183,12 @@ QELEGA_VNNI void brute_vnni(const brute_entry *e, int keys, const uint8_t *colou
         _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), _mm512_cvtepi32_epi8(best_a));
         _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i + 16), _mm512_cvtepi32_epi8(best_b));
     }
-    brute_avx2(e, keys, colours + i * stride, stride, count - i, palette, entries, out + i);
+    brute_avx2(e, keys, colors + i * stride, stride, count - i, palette, entries, out + i);
 }
 
 // Over the n entries of `list` (in index order, holding every entry that can
 // be nearest).
-void brute_over(const uint8_t *colours, size_t stride, size_t count, const palette_entry *palette,
+void brute_over(const uint8_t *colors, size_t stride, size_t count, const palette_entry *palette,
                 int entries, const uint8_t *list, int n, uint8_t *out)
 {
     // Not a function-local static: C programs link the library without the
@@ -198,17 +198,17 @@ void brute_over(const uint8_t *colours, size_t stride, size_t count, const palet
     const bool avx2 = !vnni || test_switch::force.avx2_brute;
     brute_entry e[256];
     for (int k = 0; k < n; ++k) e[k] = brute_entry_of(palette[list[k]], list[k]);
-    (avx2 ? brute_avx2 : brute_vnni)(e, n, colours, stride, count, palette, entries, out);
+    (avx2 ? brute_avx2 : brute_vnni)(e, n, colors, stride, count, palette, entries, out);
 }
 
 }  // namespace
 
-void brute_nearest(const uint8_t *colours, size_t stride, size_t count,
+void brute_nearest(const uint8_t *colors, size_t stride, size_t count,
                    const palette_entry *palette, int entries, uint8_t *out)
 {
     uint8_t all[256];
     for (int k = 0; k < entries; ++k) all[k] = static_cast<uint8_t>(k);
-    brute_over(colours, stride, count, palette, entries, all, entries, out);
+    brute_over(colors, stride, count, palette, entries, all, entries, out);
 }
 
 namespace {
@@ -510,7 +510,7 @@ QELEGA_CELLS uint8_t scan_list(const coarse_list &l, int n, uint32_t bgr)
 }
 
 // A colour's blue and green over the low half, its red over the high one.
-QELEGA_CELLS __m256i colour_of(uint32_t bgr)
+QELEGA_CELLS __m256i color_of(uint32_t bgr)
 {
     const __m256i spread = _mm256_setr_epi8(0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1,
                                             2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2);
@@ -521,12 +521,12 @@ QELEGA_CELLS __m256i colour_of(uint32_t bgr)
 // at the lowest lane that has it: distance in word 0, lane in word 1. Each
 // difference is within a byte's reach, so the squares and sums are exact:
 // the pairwise sums within 16 signed bits, the total within 3 x 127^2.
-QELEGA_CELLS __m128i group_minimum(const group &x, __m256i colour)
+QELEGA_CELLS __m128i group_minimum(const group &x, __m256i color)
 {
     const __m256i keep = _mm256_setr_epi16(-1, -1, -1, -1, -1, -1, -1, -1, 0xFF, 0xFF, 0xFF, 0xFF,
                                            0xFF, 0xFF, 0xFF, 0xFF);  // not the indices
     const __m256i candidates = _mm256_load_si256(reinterpret_cast<const __m256i *>(&x));
-    const __m256i d = _mm256_abs_epi8(_mm256_sub_epi8(colour, candidates));  // within 127
+    const __m256i d = _mm256_abs_epi8(_mm256_sub_epi8(color, candidates));  // within 127
     const __m256i squares = _mm256_maddubs_epi16(d, _mm256_and_si256(d, keep));
     const __m128i sums = _mm_add_epi16(_mm256_castsi256_si128(squares), _mm256_extracti128_si256(squares, 1));
     return _mm_minpos_epu16(sums);
@@ -546,7 +546,7 @@ QELEGA_CELLS uint32_t key_of(const group &x, __m128i minimum)
 // The first group, then n - 1 further ones.
 QELEGA_CELLS uint8_t search_groups(const group &first, const group *further, uint32_t n, uint32_t bgr)
 {
-    const __m256i c = colour_of(bgr);
+    const __m256i c = color_of(bgr);
     uint32_t best = key_of(first, group_minimum(first, c));
     for (uint32_t k = 1; k < n; ++k) {
         const uint32_t found = key_of(further[k - 1], group_minimum(further[k - 1], c));
@@ -679,7 +679,7 @@ __attribute__((always_inline)) inline QELEGA_CELLS uint8_t cell_nearest(cell_tab
 {
     const int cell = cell_of<Pext>(bgr);
     if (__builtin_expect(fine[cell] >> 22 != 1, 0)) return cell_nearest_rest(t, cell, bgr);
-    return index_at(first[cell], group_minimum(first[cell], colour_of(bgr)));
+    return index_at(first[cell], group_minimum(first[cell], color_of(bgr)));
 }
 
 // The block of a colour: six high bits of each channel, red's, green's,
@@ -724,30 +724,30 @@ __attribute__((always_inline)) inline QELEGA_CELLS uint8_t nearest(cell_table &t
 }
 
 template <bool Pext>
-QELEGA_CELLS void answers_loop(cell_table *t, const uint8_t *colours, size_t stride, size_t count, uint8_t *out)
+QELEGA_CELLS void answers_loop(cell_table *t, const uint8_t *colors, size_t stride, size_t count, uint8_t *out)
 {
     const int16_t *answer_of = t->answer_of;  // kept in registers across the stores to out
     const answer_block *answers = t->answers;
     // Four bytes at once wherever a fourth is there to read.
-    for (size_t i = 0; i + 1 < count; ++i, colours += stride) {
+    for (size_t i = 0; i + 1 < count; ++i, colors += stride) {
         uint32_t bgr;
-        std::memcpy(&bgr, colours, 4);
+        std::memcpy(&bgr, colors, 4);
         out[i] = nearest<Pext>(*t, answer_of, answers, bgr);  // the fourth byte is not looked at
     }
-    out[count - 1] = nearest<Pext>(*t, answer_of, answers, bgr_of(colours));
+    out[count - 1] = nearest<Pext>(*t, answer_of, answers, bgr_of(colors));
 }
 
 template <bool Pext>
-QELEGA_CELLS void cells_loop(cell_table *t, const uint8_t *colours, size_t stride, size_t count, uint8_t *out)
+QELEGA_CELLS void cells_loop(cell_table *t, const uint8_t *colors, size_t stride, size_t count, uint8_t *out)
 {
     const uint32_t *fine = t->fine;
     const group *first = t->first;
-    for (size_t i = 0; i + 1 < count; ++i, colours += stride) {
+    for (size_t i = 0; i + 1 < count; ++i, colors += stride) {
         uint32_t bgr;
-        std::memcpy(&bgr, colours, 4);
+        std::memcpy(&bgr, colors, 4);
         out[i] = cell_nearest<Pext>(*t, fine, first, bgr);
     }
-    out[count - 1] = cell_nearest<Pext>(*t, fine, first, bgr_of(colours));
+    out[count - 1] = cell_nearest<Pext>(*t, fine, first, bgr_of(colors));
 }
 
 }  // namespace
@@ -760,7 +760,7 @@ QELEGA_CELLS void cells_loop(cell_table *t, const uint8_t *colours, size_t strid
 // call. Where a quarter of the colours go to coarse lists (a palette far from
 // the picture's colours, or the pool spent), the brute force over the
 // distinct entries is faster, and takes over the rest.
-void cells_nearest(cell_table *t, const uint8_t *colours, size_t stride, size_t count, uint8_t *out)
+void cells_nearest(cell_table *t, const uint8_t *colors, size_t stride, size_t count, uint8_t *out)
 {
     const bool pext = pext_is_fast();
     const auto by_answers = pext ? answers_loop<true> : answers_loop<false>;
@@ -768,19 +768,19 @@ void cells_nearest(cell_table *t, const uint8_t *colours, size_t stride, size_t 
     constexpr size_t block = size_t{1} << 14, trial = 4096;
     for (size_t done = 0; done < count;) {
         if (t->searched >= block && t->by_coarse > t->searched / 4) {
-            brute_over(colours + done * stride, stride, count - done, t->palette, t->entries, t->all.index,
+            brute_over(colors + done * stride, stride, count - done, t->palette, t->entries, t->all.index,
                        t->distinct_count, out + done);
             return;
         }
         size_t n = count - done < block ? count - done : block;
         if (t->answering) {
             n = n < trial ? n : trial;
-            by_answers(t, colours + done * stride, stride, n, out + done);
+            by_answers(t, colors + done * stride, stride, n, out + done);
             t->answered += n;
             t->answering = size_t(t->answers_used) <= t->answered / 32 + 512 && t->answers_used < answer_limit;
         } else {
             start_cells(*t);
-            by_cells(t, colours + done * stride, stride, n, out + done);
+            by_cells(t, colors + done * stride, stride, n, out + done);
         }
         t->searched += n;
         done += n;
