@@ -259,7 +259,7 @@ struct coarse_list {
 // until filled. Past the limit, colours go to the cells.
 constexpr int block_bits = 6;
 constexpr int blocks = 1 << 3 * block_bits, block_span = (256 >> block_bits) - 1;
-constexpr int answer_limit = 32767;  // 2 MiB of answers
+constexpr int answer_limit = 65535;  // 4 MiB of answers
 
 struct alignas(64) answer_block {
     uint8_t index[64];
@@ -276,12 +276,11 @@ struct cell_table {
     coarse_list all;  // the first index of each colour, in index order
     uint16_t coarse_count[coarse_cells];  // 0 until filled
     coarse_list coarse[coarse_cells];
-    int16_t *answer_of;
+    uint16_t *answer_of;
     answer_block *answers;  // answers[0] unused
     int answers_used;
     bool answering;  // while the blocks pay
     size_t answered;  // colours so far by the blocks
-    bool cells_started;  // the words below cleared
     uint32_t *fine;
     group *first;  // one a fine cell
     group *groups;
@@ -291,9 +290,9 @@ struct cell_table {
 constexpr size_t cache_line = 64;
 constexpr size_t cell_bytes = sizeof(group) * (fine_cells + group_limit) + sizeof(uint32_t) * fine_cells;
 constexpr size_t answer_bytes = sizeof(answer_block) * (answer_limit + 1);
-constexpr size_t answer_word_bytes = sizeof(int16_t) * blocks;
+constexpr size_t answer_word_bytes = sizeof(uint16_t) * blocks;
 constexpr size_t table_bytes = sizeof(cell_table) + answer_bytes + answer_word_bytes + cell_bytes + 2 * cache_line;
-static_assert(table_bytes < (9u << 19), "a call's cell table stays under 4.5 MiB");
+static_assert(table_bytes < (13u << 19), "a call's cell table stays under 4.5 MiB");
 
 namespace {
 
@@ -579,18 +578,14 @@ __attribute__((noinline)) QELEGA_CELLS uint8_t cell_nearest_rest(cell_table &t, 
 // green j >> 2 & 3, red j >> 4: eight vectors of eight, each vector u with
 // blue 0 to 3 and green 0 or 1 across its lanes, plus green 2 (u & 1) and
 // red u >> 1.
-QELEGA_AVX2 void fill_answers(cell_table &t, int block, answer_block *out)
+QELEGA_AVX2 void fill_answers(const palette_entry *palette, const corner &lo, const uint8_t *list, int n,
+                              answer_block *out)
 {
-    const corner lo = corner_of(block, block_bits);
-    const int coarse = (lo.red >> 5) << 2 * coarse_bits | (lo.green >> 5) << coarse_bits | lo.blue >> 5;
-    const coarse_list &candidates = coarse_of_table(t, coarse);
-    uint8_t list[256];
-    const int n = prune(candidates, t.coarse_count[coarse], lo, block_span, list);
     const __m256i offsets = _mm256_setr_epi32(0, 1, 2, 3, 0x10000, 0x10001, 0x10002, 0x10003);
     __m256i best[8];
     for (__m256i &b : best) b = _mm256_set1_epi32(INT_MAX);
     for (int k = 0; k < n; ++k) {
-        const palette_entry &p = t.palette[list[k]];
+        const palette_entry &p = palette[list[k]];
         const int blue = p.blue - lo.blue, green = p.green - lo.green, red = p.red - lo.red;
         const auto words = (static_cast<uint32_t>(blue) & 0xFFFF) | static_cast<uint32_t>(green) << 16;
         const __m256i across = _mm256_slli_epi32(_mm256_madd_epi16(offsets, _mm256_set1_epi32(int(words))), 9);
@@ -603,6 +598,30 @@ QELEGA_AVX2 void fill_answers(cell_table &t, int block, answer_block *out)
         }
     }
     for (int u = 0; u < 8; u += 2) put_indices(best[u], best[u + 1], out->index + 8 * u);
+}
+
+// The entries that can be nearest inside a block: its fine cell's, read
+// back from the cell's groups (whose padding repeats the last), or where the
+// cell goes to its coarse list, that list narrowed to the block.
+QELEGA_CELLS int block_candidates(cell_table &t, int block, uint8_t *list)
+{
+    const corner lo = corner_of(block, block_bits);
+    const int cell = block >> 1 & 0x1F | block >> 2 & 0x3E0 | block >> 3 & 0x7C00;
+    uint32_t word = t.fine[cell];
+    if (word == 0) word = fill(t, cell);  // fills the coarse list too
+    if (word == wide) {
+        const int coarse = coarse_of(cell);
+        return prune(t.coarse[coarse], t.coarse_count[coarse], lo, block_span, list);
+    }
+    int n = 0;
+    for (uint32_t g = 0; g < word >> 22; ++g) {
+        const group &x = g == 0 ? t.first[cell] : t.groups[(word & first_mask) + g - 1];
+        for (int i = 0; i < 8; ++i) {
+            const uint8_t index = x.red_index[2 * i + 1];
+            if (n == 0 || index != list[n - 1]) list[n++] = index;
+        }
+    }
+    return n;
 }
 
 }  // namespace
@@ -630,7 +649,7 @@ cell_table *make_cell_table(const palette_entry *palette, int entries)
     set_channels(palette, t->all, t->distinct_count);
     std::memset(t->coarse_count, 0, sizeof t->coarse_count);
     t->answers = static_cast<answer_block *>(on_cache_line(memory + sizeof(cell_table)));
-    t->answer_of = reinterpret_cast<int16_t *>(t->answers + answer_limit + 1);
+    t->answer_of = reinterpret_cast<uint16_t *>(t->answers + answer_limit + 1);
     std::memset(t->answer_of, 0, answer_word_bytes);
     t->answers_used = 0;
     t->answering = !test_switch::force.no_answers;
@@ -638,22 +657,10 @@ cell_table *make_cell_table(const palette_entry *palette, int entries)
     t->first = static_cast<group *>(on_cache_line(t->answer_of + blocks));
     t->groups = t->first + fine_cells;
     t->fine = reinterpret_cast<uint32_t *>(t->groups + group_limit);
-    t->cells_started = false;
+    std::memset(t->fine, 0, sizeof(uint32_t) * fine_cells);
+    t->groups_used = 0;
     return t;
 }
-
-namespace {
-
-// The cells, the first time they are needed.
-void start_cells(cell_table &t)
-{
-    if (t.cells_started) return;
-    std::memset(t.fine, 0, sizeof(uint32_t) * fine_cells);
-    t.groups_used = 0;
-    t.cells_started = true;
-}
-
-}  // namespace
 
 namespace {
 
@@ -709,27 +716,64 @@ __attribute__((noinline)) QELEGA_CELLS uint8_t answer_rest(cell_table &t, uint32
         return scan_list(coarse_of_table(t, coarse), t.coarse_count[coarse], bgr);
     }
     const int at = ++t.answers_used;
-    fill_answers(t, block, &t.answers[at]);
-    t.answer_of[block] = static_cast<int16_t>(at);
+    uint8_t list[256];
+    const int n = block_candidates(t, block, list);
+    fill_answers(t.palette, corner_of(block, block_bits), list, n, &t.answers[at]);
+    t.answer_of[block] = static_cast<uint16_t>(at);
     return t.answers[at].index[within_block<Pext>(bgr)];
 }
 
 template <bool Pext>
-__attribute__((always_inline)) inline QELEGA_CELLS uint8_t nearest(cell_table &t, const int16_t *answer_of,
+__attribute__((always_inline)) inline QELEGA_CELLS uint8_t nearest(cell_table &t, const uint16_t *answer_of,
                                                                     const answer_block *answers, uint32_t bgr)
 {
     const int at = answer_of[block_of<Pext>(bgr)];
-    if (__builtin_expect(at <= 0, 0)) return answer_rest<Pext>(t, bgr);
+    if (__builtin_expect(at == 0, 0)) return answer_rest<Pext>(t, bgr);
     return answers[at].index[within_block<Pext>(bgr)];
+}
+
+// Sixteen colors' blocks and places in their blocks, worked out in vectors
+// as block_of and within_block do one at a time.
+// Sixteen colors' blocks and places in their blocks, worked out in vectors
+// as block_of and within_block do one at a time: each channel's high six
+// bits, or low two, weighed by multiply-adds.
+QELEGA_AVX2 void places16(const uint8_t *colors, size_t stride, uint32_t *block, uint32_t *place)
+{
+    __m256i bgr0[2];
+    load16(colors, stride, &bgr0[0], &bgr0[1]);
+    const __m256i high = _mm256_set1_epi32(0x3F3F3F), low = _mm256_set1_epi32(0x030303);
+    const __m256i block_bytes = _mm256_set1_epi32(0x00014001), block_words = _mm256_set1_epi32(0x10000001);
+    const __m256i place_bytes = _mm256_set1_epi32(0x00100401), place_words = _mm256_set1_epi32(0x00010001);
+    for (int h = 0; h < 2; ++h) {
+        const __m256i v = bgr0[h];
+        const __m256i b = _mm256_and_si256(_mm256_srli_epi32(v, 2), high);
+        const __m256i p = _mm256_and_si256(v, low);
+        _mm256_store_si256(reinterpret_cast<__m256i *>(block + 8 * h),
+                           _mm256_madd_epi16(_mm256_maddubs_epi16(b, block_bytes), block_words));
+        _mm256_store_si256(reinterpret_cast<__m256i *>(place + 8 * h),
+                           _mm256_madd_epi16(_mm256_maddubs_epi16(p, place_bytes), place_words));
+    }
 }
 
 template <bool Pext>
 QELEGA_CELLS void answers_loop(cell_table *t, const uint8_t *colors, size_t stride, size_t count, uint8_t *out)
 {
-    const int16_t *answer_of = t->answer_of;  // kept in registers across the stores to out
+    const uint16_t *answer_of = t->answer_of;  // kept in registers across the stores to out
     const answer_block *answers = t->answers;
+    size_t i = 0;
+    for (; count - i >= 16; i += 16, colors += 16 * stride) {
+        alignas(32) uint32_t block[16], place[16];
+        places16(colors, stride, block, place);
+#pragma GCC unroll 16
+        for (int k = 0; k < 16; ++k) {
+            const unsigned at = answer_of[block[k]];
+            out[i + k] = __builtin_expect(at != 0, 1) ? answers[at].index[place[k]]
+                                                      : answer_rest<Pext>(*t, bgr_of(colors + k * stride));
+        }
+    }
+    if (i == count) return;
     // Four bytes at once wherever a fourth is there to read.
-    for (size_t i = 0; i + 1 < count; ++i, colors += stride) {
+    for (; i + 1 < count; ++i, colors += stride) {
         uint32_t bgr;
         std::memcpy(&bgr, colors, 4);
         out[i] = nearest<Pext>(*t, answer_of, answers, bgr);  // the fourth byte is not looked at
@@ -777,9 +821,8 @@ void cells_nearest(cell_table *t, const uint8_t *colors, size_t stride, size_t c
             n = n < trial ? n : trial;
             by_answers(t, colors + done * stride, stride, n, out + done);
             t->answered += n;
-            t->answering = size_t(t->answers_used) <= t->answered / 32 + 512 && t->answers_used < answer_limit;
+            t->answering = size_t(t->answers_used) <= t->answered / 8 + 512 && t->answers_used < answer_limit;
         } else {
-            start_cells(*t);
             by_cells(t, colors + done * stride, stride, n, out + done);
         }
         t->searched += n;
