@@ -195,7 +195,7 @@ void brute_over(const uint8_t *colors, size_t stride, size_t count, const palett
     // C++ runtime's guards, and the check costs a load.
     const bool vnni = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
                       __builtin_cpu_supports("avx512vnni");
-    const bool avx2 = !vnni || test_switch::force.avx2_brute;
+    const bool avx2 = !vnni || test_switch::force.no_avx512;
     brute_entry e[256];
     for (int k = 0; k < n; ++k) e[k] = brute_entry_of(palette[list[k]], list[k]);
     (avx2 ? brute_avx2 : brute_vnni)(e, n, colors, stride, count, palette, entries, out);
@@ -260,6 +260,7 @@ struct coarse_list {
 constexpr int block_bits = 6;
 constexpr int blocks = 1 << 3 * block_bits, block_span = (256 >> block_bits) - 1;
 constexpr int answer_limit = 65535;  // 4 MiB of answers
+constexpr int few_answers = 8;  // for tests: the blocks soon run out
 
 struct alignas(64) answer_block {
     uint8_t index[64];
@@ -278,7 +279,7 @@ struct cell_table {
     coarse_list coarse[coarse_cells];
     uint16_t *answer_of;
     answer_block *answers;  // answers[0] unused
-    int answers_used;
+    int answers_used, answer_limit;
     bool answering;  // while the blocks pay
     size_t answered;  // colours so far by the blocks
     uint32_t *fine;
@@ -606,7 +607,7 @@ QELEGA_AVX2 void fill_answers(const palette_entry *palette, const corner &lo, co
 QELEGA_CELLS int block_candidates(cell_table &t, int block, uint8_t *list)
 {
     const corner lo = corner_of(block, block_bits);
-    const int cell = block >> 1 & 0x1F | block >> 2 & 0x3E0 | block >> 3 & 0x7C00;
+    const int cell = (block >> 1 & 0x1F) | (block >> 2 & 0x3E0) | (block >> 3 & 0x7C00);
     uint32_t word = t.fine[cell];
     if (word == 0) word = fill(t, cell);  // fills the coarse list too
     if (word == wide) {
@@ -652,6 +653,7 @@ cell_table *make_cell_table(const palette_entry *palette, int entries)
     t->answer_of = reinterpret_cast<uint16_t *>(t->answers + answer_limit + 1);
     std::memset(t->answer_of, 0, answer_word_bytes);
     t->answers_used = 0;
+    t->answer_limit = test_switch::force.few_answers ? few_answers : answer_limit;
     t->answering = !test_switch::force.no_answers;
     t->answered = 0;
     t->first = static_cast<group *>(on_cache_line(t->answer_of + blocks));
@@ -711,9 +713,10 @@ template <bool Pext>
 __attribute__((noinline)) QELEGA_CELLS uint8_t answer_rest(cell_table &t, uint32_t bgr)
 {
     const int block = block_of<Pext>(bgr);
-    if (t.answers_used >= answer_limit) {
+    if (t.answers_used >= t.answer_limit) {
         const int coarse = coarse_of(cell_of<Pext>(bgr));
-        return scan_list(coarse_of_table(t, coarse), t.coarse_count[coarse], bgr);
+        const coarse_list &l = coarse_of_table(t, coarse);  // before its count is read
+        return scan_list(l, t.coarse_count[coarse], bgr);
     }
     const int at = ++t.answers_used;
     uint8_t list[256];
@@ -821,7 +824,7 @@ void cells_nearest(cell_table *t, const uint8_t *colors, size_t stride, size_t c
             n = n < trial ? n : trial;
             by_answers(t, colors + done * stride, stride, n, out + done);
             t->answered += n;
-            t->answering = size_t(t->answers_used) <= t->answered / 8 + 512 && t->answers_used < answer_limit;
+            t->answering = size_t(t->answers_used) <= t->answered / 8 + 512 && t->answers_used < t->answer_limit;
         } else {
             by_cells(t, colors + done * stride, stride, n, out + done);
         }
