@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const int path = how_to >> 5, last = static_cast<int>(search::cells);
     test_switch::force = {};
     test_switch::force.nearest = path <= last ? static_cast<search>(path) : path == last + 1 ? search::automatic : search::cells;
-    test_switch::force.no_avx512 = test_switch::force.no_pext = path == last + 1;
+    test_switch::force.avx2_brute = test_switch::force.no_pext = path == last + 1;
     test_switch::force.no_answers = path == last + 2;
     test_switch::force.few_answers = path == last + 3;
     int width = how_from & 0x10 ? -1 - data[0] : data[0], height = data[1] & 63;

@@ -129,7 +129,7 @@ TEST(converter, read_convert_write_read)
 // VNNI or a fast pext; the cell table without its blocks of answers, and
 // with room for only a few.
 const test_switch::forced_paths searches[] = {
-    {.nearest = test_switch::search::automatic, .no_avx512 = true, .no_pext = true},
+    {.nearest = test_switch::search::automatic, .avx2_brute = true, .no_pext = true},
     {.nearest = test_switch::search::cached},
     {.nearest = test_switch::search::brute},
     {.nearest = test_switch::search::cells},

@@ -195,7 +195,7 @@ void brute_over(const uint8_t *colors, size_t stride, size_t count, const palett
     // C++ runtime's guards, and the check costs a load.
     const bool vnni = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
                       __builtin_cpu_supports("avx512vnni");
-    const bool avx2 = !vnni || test_switch::force.no_avx512;
+    const bool avx2 = !vnni || test_switch::force.avx2_brute;
     brute_entry e[256];
     for (int k = 0; k < n; ++k) e[k] = brute_entry_of(palette[list[k]], list[k]);
     (avx2 ? brute_avx2 : brute_vnni)(e, n, colors, stride, count, palette, entries, out);

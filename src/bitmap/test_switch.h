@@ -15,7 +15,7 @@ struct forced_paths {
     search nearest = search::automatic;
     bool one_row_reads = false;    // read_bitmap's loop without its chunk
     bool portable_unpack = false;  // the table code even where SSE2 is there
-    bool no_avx512 = false;        // the brute force without AVX-512 VNNI
+    bool avx2_brute = false;       // the brute force without AVX-512 VNNI
     bool no_pext = false;          // the cell search's cell numbers by shifts
     bool no_answers = false;       // the cell search without its blocks of answers
     bool few_answers = false;      // the cell search with room for a few blocks of answers
