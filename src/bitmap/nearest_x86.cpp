@@ -614,12 +614,14 @@ QELEGA_CELLS int block_candidates(cell_table &t, int block, uint8_t *list)
         const int coarse = coarse_of(cell);
         return prune(t.coarse[coarse], t.coarse_count[coarse], lo, block_span, list);
     }
-    int n = 0;
+    int n = 0, last = -1;
     for (uint32_t g = 0; g < word >> 22; ++g) {
         const group &x = g == 0 ? t.first[cell] : t.groups[(word & first_mask) + g - 1];
-        for (int i = 0; i < 8; ++i) {
+        for (int i = 0; i < 8; ++i) {  // without branches: where the padding starts is not foreseeable
             const uint8_t index = x.red_index[2 * i + 1];
-            if (n == 0 || index != list[n - 1]) list[n++] = index;
+            list[n] = index;
+            n += index != last;
+            last = index;
         }
     }
     return n;
