@@ -2,8 +2,9 @@
 // so that one binary runs on any of them: a brute force for small palettes
 // (in 512-bit vectors where AVX-512 VNNI is there) and, for larger ones,
 // answers kept by exact colour in blocks of 64, each filled at once by the
-// brute force over the entries that can win there, or, where colours seldom
-// repeat, a table of colour cells searched eight entries at a time, in bytes.
+// brute force over the few entries that its colour cell keeps, or, where
+// colours seldom repeat, that table of colour cells searched eight entries at
+// a time, in bytes.
 #include "nearest.h"
 #include "test_switch.h"
 
@@ -255,8 +256,9 @@ struct coarse_list {
 
 // Answers by exact colour: the cube cut into 64 x 64 x 64 blocks of 4 x 4 x
 // 4 colours, each block's 64 answers in one cache line, filled whole on its
-// first use. A block's word: its place among the filled ones, from 1, or 0
-// until filled. Past the limit, colours go to the cells.
+// first use from its fine cell's candidates. A block's word: its place among
+// the filled ones, from 1, or 0 until filled. Past the limit, colours go to
+// the cells.
 constexpr int block_bits = 6;
 constexpr int blocks = 1 << 3 * block_bits, block_span = (256 >> block_bits) - 1;
 constexpr int answer_limit = 65535;  // 4 MiB of answers
@@ -266,10 +268,11 @@ struct alignas(64) answer_block {
     uint8_t index[64];
 };
 
-// Memory: 512 KiB of block words and 2 MiB of answers; 512 KiB of coarse
+// Memory: 512 KiB of block words and 4 MiB of answers; 512 KiB of coarse
 // lists; 128 KiB of cell words, 1 MiB of first groups and 256 KiB of further
-// groups. About 4.4 MiB a call, of which the pages that no colour reaches
-// are never touched (but for the block words, cleared at the start).
+// groups. About 6.4 MiB a call, of which the pages that no colour reaches
+// are never touched (but for the block and cell words, cleared at the
+// start).
 struct cell_table {
     const palette_entry *palette;
     int entries, distinct_count;
@@ -293,7 +296,7 @@ constexpr size_t cell_bytes = sizeof(group) * (fine_cells + group_limit) + sizeo
 constexpr size_t answer_bytes = sizeof(answer_block) * (answer_limit + 1);
 constexpr size_t answer_word_bytes = sizeof(uint16_t) * blocks;
 constexpr size_t table_bytes = sizeof(cell_table) + answer_bytes + answer_word_bytes + cell_bytes + 2 * cache_line;
-static_assert(table_bytes < (13u << 19), "a call's cell table stays under 4.5 MiB");
+static_assert(table_bytes < (13u << 19), "a call's cell table stays under 6.5 MiB");
 
 namespace {
 
@@ -826,7 +829,7 @@ void cells_nearest(cell_table *t, const uint8_t *colors, size_t stride, size_t c
             n = n < trial ? n : trial;
             by_answers(t, colors + done * stride, stride, n, out + done);
             t->answered += n;
-            t->answering = size_t(t->answers_used) <= t->answered / 8 + 512 && t->answers_used < t->answer_limit;
+            t->answering = size_t(t->answers_used) <= t->answered / 32 + 512 && t->answers_used < t->answer_limit;
         } else {
             by_cells(t, colors + done * stride, stride, n, out + done);
         }
