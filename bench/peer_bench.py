@@ -46,10 +46,10 @@ def best_of(runs, work):
     return best * 1000
 
 
-def palette_image(colours):
+def palette_image(colors):
     img = Image.new("P", (16, 16))
-    flat = [c for rgb in colours for c in rgb]
-    img.putpalette(flat + flat[-3:] * (256 - len(colours)))
+    flat = [c for rgb in colors for c in rgb]
+    img.putpalette(flat + flat[-3:] * (256 - len(colors)))
     return img
 
 
@@ -63,13 +63,13 @@ def median_cut(picture):
     return [tuple(p[i:i + 3]) for i in range(0, 768, 3)]
 
 
-def compare(peer, work, rgb, colours, runs, pillow=True):
+def compare(peer, work, rgb, colors, runs, pillow=True):
     """Our best time and Pillow's in ms, and the share of Pillow's pixels
     not the nearest, in rounds of each in turn, so that a busy moment of a
     shared machine does not fall on one of them alone."""
     picture = Image.fromarray(rgb, "RGB")
     picture.save(os.path.join(work, "picture.bmp"))
-    swatch = palette_image(colours)
+    swatch = palette_image(colors)
     swatch.save(os.path.join(work, "palette.bmp"))
     theirs = None
 
@@ -80,15 +80,15 @@ def compare(peer, work, rgb, colours, runs, pillow=True):
     for _ in range(ROUNDS):
         ours_ms = min(ours_ms, float(subprocess.run(
             [peer, os.path.join(work, "picture.bmp"), os.path.join(work, "palette.bmp"),
-             str(len(colours)), os.path.join(work, "ours.bmp"), str(runs)],
+             str(len(colors)), os.path.join(work, "ours.bmp"), str(runs)],
             check=True, capture_output=True, text=True).stdout))
         if pillow:
             pillow_ms = min(pillow_ms, best_of(runs, remap))
     if not pillow:
         return ours_ms, None, None
-    table = np.array(colours, dtype=np.uint8)
+    table = np.array(colors, dtype=np.uint8)
     ours = np.array(Image.open(os.path.join(work, "ours.bmp")))
-    theirs = np.minimum(np.array(theirs), len(colours) - 1)
+    theirs = np.minimum(np.array(theirs), len(colors) - 1)
     worse = (squared(rgb, table, theirs) > squared(rgb, table, ours)).mean() * 100
     return ours_ms, pillow_ms, worse
 
@@ -103,9 +103,9 @@ def report(label, pixels, ours_ms, pillow_ms, worse):
 
 def run_picture(peer, work, name, rgb, runs):
     pixels = rgb.shape[0] * rgb.shape[1]
-    print(f"{name}: {rgb.shape[1]} x {rgb.shape[0]}, {pictures.distinct_colours(rgb)} colours", flush=True)
-    for what, colours in (("16", EGA), ("256", median_cut(Image.fromarray(rgb, "RGB")))):
-        report(f"{name}, {what}", pixels, *compare(peer, work, rgb, colours, runs))
+    print(f"{name}: {rgb.shape[1]} x {rgb.shape[0]}, {pictures.distinct_colors(rgb)} colours", flush=True)
+    for what, colors in (("16", EGA), ("256", median_cut(Image.fromarray(rgb, "RGB")))):
+        report(f"{name}, {what}", pixels, *compare(peer, work, rgb, colors, runs))
 
 
 def grid(levels):
@@ -149,8 +149,8 @@ def main():
                     rgb = np.asarray(Image.fromarray(pictures.make(photo)).resize((side, side), Image.Resampling.LANCZOS))
                     run_picture(peer, work, name, rgb, runs * 200)
             if name == "worst":
-                for case, rgb, colours in worst_cases(np.random.default_rng(10)):
-                    ours_ms, _, _ = compare(peer, work, rgb, colours, runs, pillow=False)
+                for case, rgb, colors in worst_cases(np.random.default_rng(10)):
+                    ours_ms, _, _ = compare(peer, work, rgb, colors, runs, pillow=False)
                     report(case, rgb.shape[0] * rgb.shape[1], ours_ms, None, None)
 
 

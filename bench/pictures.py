@@ -53,8 +53,8 @@ def sensor(rng, light, read=0.7, shot=0.02):
     return np.clip(noisy, 0, 255).round().astype(np.uint8)
 
 
-def lay(picture, m, colour):
-    return picture * (1 - m) + np.asarray(colour, np.float32) * m
+def lay(picture, m, color):
+    return picture * (1 - m) + np.asarray(color, np.float32) * m
 
 
 def bright(rng):
@@ -69,10 +69,10 @@ def bright(rng):
     p = p * (1 - snow) + ground * snow
     for _ in range(14):  # houses, dark windows
         x, y = rng.integers(0, 1900), rng.integers(780, 1300)
-        colour = rng.uniform(120, 220, 3)
-        p = lay(p, mask(shape, lambda d: d.rectangle([x, y, x + 140, y + 110], fill=255)), colour)
+        color = rng.uniform(120, 220, 3)
+        p = lay(p, mask(shape, lambda d: d.rectangle([x, y, x + 140, y + 110], fill=255)), color)
         p = lay(p, mask(shape, lambda d: d.rectangle([x + 30, y + 30, x + 60, y + 70], fill=255)),
-                colour * 0.3)
+                color * 0.3)
     return sensor(rng, p)
 
 
@@ -101,9 +101,9 @@ def night_sky(rng):
     n = 400
     ys, xs = rng.integers(0, 1100, n), rng.integers(0, WIDTH, n)
     stars = np.zeros((HEIGHT, WIDTH, 3), np.float32)
-    colour = rng.uniform(170, 255, (n, 3)) * np.array([0.9, 0.95, 1.0], np.float32)
+    color = rng.uniform(170, 255, (n, 3)) * np.array([0.9, 0.95, 1.0], np.float32)
     size = rng.uniform(0.3, 1, n)
-    stars[ys, xs] = colour * size[:, None]
+    stars[ys, xs] = color * size[:, None]
     p = p + blur(stars * 4, 1.0) + stars
     skyline = mask(shape, lambda d: [d.rectangle([x, 1536 - h, x + w, 1536], fill=255)
                                      for x, h, w in zip(range(0, WIDTH, 110), rng.integers(200, 600, 19),
@@ -232,5 +232,5 @@ def make(name):
     return maker(np.random.default_rng(seed))
 
 
-def distinct_colours(rgb):
+def distinct_colors(rgb):
     return len(np.unique(rgb.reshape(-1, 3).astype(np.int32) @ np.array([65536, 256, 1])))

@@ -5,9 +5,10 @@
 //      bit 4 negative width, bit 5 a size past the signed 32-bit range
 //   3  destination bit count (bits 0-2), bit 3 no destination palette,
 //      bit 4 a caller-supplied buffer, bits 5-7 the nearest-colour search
-//      (the order of test_switch::search; just past it, the library's
-//      choice as without AVX-512 VNNI or a fast pext; then the cell table
-//      without its blocks of answers; beyond, the library's own choice)
+//      (the order of test_switch::search, the library's own choice first;
+//      just past it, that choice as without AVX-512 VNNI or a fast pext;
+//      then the cell table without its blocks of answers, and with room
+//      for only a few)
 // The rest, repeated as needed, fills both palettes and then the pixels, so a
 // short input still makes a large picture. Checks: the result follows from
 // the size, bit counts and palettes, a caller's buffer is written to its size
@@ -40,9 +41,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     using test_switch::search;
     const int path = how_to >> 5, last = static_cast<int>(search::cells);
     test_switch::force = {};
-    test_switch::force.nearest = path <= last ? static_cast<search>(path) : path == last + 2 ? search::cells : search::automatic;
+    test_switch::force.nearest = path <= last ? static_cast<search>(path) : path == last + 1 ? search::automatic : search::cells;
     test_switch::force.avx2_brute = test_switch::force.no_pext = path == last + 1;
     test_switch::force.no_answers = path == last + 2;
+    test_switch::force.few_answers = path == last + 3;
     int width = how_from & 0x10 ? -1 - data[0] : data[0], height = data[1] & 63;
     if (how_from & 0x20) width = height = 65536 + width;
     const int from = bit_counts[how_from & 7], to = bit_counts[how_to & 7];

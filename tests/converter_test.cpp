@@ -66,7 +66,7 @@ const struct { int from; bytes in; int to; bytes out; } worked_cases[] = {
     {24, {0, 0, 0, 128, 128, 127, 127, 127, 128}, 1, {0, 1, 0}},
     {4, {0x15, 0xFC}, 24, {206, 99, 49, 24, 165, 247}}};
 
-TEST(converter, every_pairing_keeps_both_colours_there_and_back)
+TEST(converter, every_pairing_keeps_both_colors_there_and_back)
 {
     for (int a = 0; a < 6; ++a)
         for (int b = 0; b < 6; ++b) {
@@ -126,13 +126,15 @@ TEST(converter, read_convert_write_read)
 }
 
 // Each search; the library's own choice as on processors without AVX-512
-// VNNI or a fast pext; the cell table without its blocks of answers.
+// VNNI or a fast pext; the cell table without its blocks of answers, and
+// with room for only a few.
 const test_switch::forced_paths searches[] = {
     {.nearest = test_switch::search::automatic, .avx2_brute = true, .no_pext = true},
     {.nearest = test_switch::search::cached},
     {.nearest = test_switch::search::brute},
     {.nearest = test_switch::search::cells},
     {.nearest = test_switch::search::cells, .no_answers = true},
+    {.nearest = test_switch::search::cells, .few_answers = true},
 };
 
 // The plain search: the first of the nearest entries.
@@ -168,7 +170,7 @@ TEST(converter, every_search_matches_the_plain_one)
         for (int from : {8, 16, 24, 32})
             for (int to : {1, 4, 8})
                 for (int kind = 0; kind < 4; ++kind) {
-                    SCOPED_TRACE(testing::Message() << "search " << int(way.nearest) << (way.no_answers ? " by cells" : "") << ", " << from << " -> " << to << " kind " << kind);
+                    SCOPED_TRACE(testing::Message() << "search " << int(way.nearest) << (way.no_answers ? " by cells" : way.few_answers ? " few answers" : "") << ", " << from << " -> " << to << " kind " << kind);
                     palette sp(256), dp(size_t{1} << to);
                     for (palette *p : {&sp, &dp})
                         for (palette_entry &e : *p)
@@ -212,7 +214,7 @@ TEST(converter, ties_on_a_cell_bound_keep_the_lower_index)
         for (size_t i = 0; i < plain.size(); ++i) plain[i] = plain_nearest(&in[3 * i], p);
         ASSERT_EQ(plain[0], c.above);
         for (const test_switch::forced_paths &way : searches) {
-            SCOPED_TRACE(testing::Message() << "search " << int(way.nearest) << (way.no_answers ? " by cells" : "") << ", corner " << int(c.corner));
+            SCOPED_TRACE(testing::Message() << "search " << int(way.nearest) << (way.no_answers ? " by cells" : way.few_answers ? " few answers" : "") << ", corner " << int(c.corner));
             test_switch::force = way;
             EXPECT_EQ(convert(24, nullptr, in, c.entries == 16 ? 4 : 8, p.data()), plain);
             test_switch::force = {};

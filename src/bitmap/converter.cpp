@@ -61,16 +61,16 @@ palette_entry load(const uint8_t *p)
 }
 
 template <int BitCount>
-void store(const palette_entry &colour, uint8_t *p)
+void store(const palette_entry &color, uint8_t *p)
 {
     if constexpr (BitCount == 16) {
-        const unsigned word = word_of(colour);
+        const unsigned word = word_of(color);
         p[0] = static_cast<uint8_t>(word);
         p[1] = static_cast<uint8_t>(word >> 8);
     } else {
-        p[0] = colour.blue;
-        p[1] = colour.green;
-        p[2] = colour.red;
+        p[0] = color.blue;
+        p[1] = color.green;
+        p[2] = color.red;
         if constexpr (BitCount == 32) p[3] = 0;
     }
 }
@@ -142,14 +142,14 @@ public:
     bool init(const palette_entry *palette, int count);
 
     template <int From>
-    uint8_t find(const palette_entry &colour)
+    uint8_t find(const palette_entry &color)
     {
-        const uint32_t key = key_of(colour);
+        const uint32_t key = key_of(color);
         if (key == last_key_) return last_answer_;
-        const uint32_t slot = From == 16 ? word_of(colour) : key * 0x9E3779B1u >> 17;
+        const uint32_t slot = From == 16 ? word_of(color) : key * 0x9E3779B1u >> 17;
         if (keys_[slot] != key) {
             keys_[slot] = key;
-            answers_[slot] = search(colour);
+            answers_[slot] = search(color);
         }
         last_key_ = key;
         return last_answer_ = answers_[slot];
@@ -160,16 +160,16 @@ private:
     static constexpr int cells = 1 << 3 * axis_bits;
     static constexpr uint32_t slots = 1 << 15, no_key = UINT32_MAX;
 
-    uint8_t search(const palette_entry &colour)
+    uint8_t search(const palette_entry &color)
     {
-        const int cell = colour.red >> cell_bits << 2 * axis_bits |
-                         colour.green >> cell_bits << axis_bits | colour.blue >> cell_bits;
+        const int cell = color.red >> cell_bits << 2 * axis_bits |
+                         color.green >> cell_bits << axis_bits | color.blue >> cell_bits;
         if (end_[cell] == 0) fill(cell);
         // Distance and index as one key: the smallest is the nearest entry
         // with the lowest index, the one that find_nearest_color picks.
         int best = INT_MAX;
         for (uint32_t i = begin_[cell]; i < end_[cell]; ++i) {
-            const int d = distance(palette_[lists_[i]], colour.red, colour.green, colour.blue);
+            const int d = distance(palette_[lists_[i]], color.red, color.green, color.blue);
             const int k = d << 8 | lists_[i];
             best = k < best ? k : best;
         }
@@ -307,11 +307,11 @@ void as_bgr(const uint8_t *src, uint8_t *dst, size_t pixels, Find find)
         find(src, buffer_pixel_bytes(From), pixels, dst);
     } else {
         constexpr size_t block = 256;
-        palette_entry colours[block];
+        palette_entry colors[block];
         for (size_t done = 0; done < pixels; done += block) {
             const size_t n = pixels - done < block ? pixels - done : block;
-            for (size_t i = 0; i < n; ++i) colours[i] = load<16>(src + (done + i) * 2);
-            find(&colours[0].blue, sizeof colours[0], n, dst + done);
+            for (size_t i = 0; i < n; ++i) colors[i] = load<16>(src + (done + i) * 2);
+            find(&colors[0].blue, sizeof colors[0], n, dst + done);
         }
     }
 }

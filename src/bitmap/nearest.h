@@ -57,7 +57,7 @@ inline int far_axis(int v, int lo, int span)
 // AVX2: every entry against sixteen colours at a time; with AVX-512 VNNI,
 // thirty-two.
 bool brute_available();
-void brute_nearest(const uint8_t *colours, size_t stride, size_t count,
+void brute_nearest(const uint8_t *colors, size_t stride, size_t count,
                    const palette_entry *palette, int entries, uint8_t *out);
 
 // AVX2 and BMI2: answers kept by exact colour, in blocks of 64 colours
@@ -66,7 +66,7 @@ void brute_nearest(const uint8_t *colours, size_t stride, size_t count,
 struct cell_table;
 bool cells_available();
 cell_table *make_cell_table(const palette_entry *palette, int entries);
-void cells_nearest(cell_table *table, const uint8_t *colours, size_t stride, size_t count,
+void cells_nearest(cell_table *table, const uint8_t *colors, size_t stride, size_t count,
                    uint8_t *out);
 void free_cell_table(cell_table *table);
 #endif
