@@ -21,7 +21,7 @@ const bundle = await esbuild.build({
   logLevel: 'warning',
   legalComments: 'none',
   alias: { 'qelega-core-wasm': coreJs, 'qelega-core-binary': coreWasm },
-  loader: { '.wasm': 'binary' },
+  loader: { '.wasm': 'base64' },
   absWorkingDir: here,
   metafile: true,
 });

@@ -24,6 +24,7 @@ uint8_t clipboard[tile_bytes_of(2)];  // one copied tile, as stored
 int32_t drawn_from[tile_count];      // the last answer of core_tiles_drawn_from
 constexpr int32_t max_scene_side = max_scene_tiles * tile_size;
 uint8_t scene_picture[max_scene_side * max_scene_side];
+uint32_t rgba_picture[max_scene_side * max_scene_side];  // the last answer of core_rgba
 uint8_t changed_tiles[tile_count];  // the last answer of core_compare_tiles
 uint32_t changed_pixels;
 uint8_t *made = nullptr;  // the last patch or patched file, for the page to copy out
@@ -137,6 +138,16 @@ EMSCRIPTEN_KEEPALIVE const uint8_t *core_draw_scene(const uint16_t *cells, int c
     if (columns < 1 || rows < 1 || columns > max_scene_tiles || rows > max_scene_tiles) return nullptr;
     draw_scene(canvas, cells, columns, rows, scene_picture);
     return scene_picture;
+}
+
+// Palette indices (the low four bits of each byte) as the canvas's RGBA
+// words through `words`, 16 of them: a large picture's colours without a loop
+// in JavaScript, which is slow until it is compiled. Null when too large.
+EMSCRIPTEN_KEEPALIVE const uint32_t *core_rgba(const uint8_t *indices, int count, const uint32_t *words)
+{
+    if (count < 0 || static_cast<size_t>(count) > sizeof rgba_picture / sizeof rgba_picture[0]) return nullptr;
+    for (int i = 0; i < count; ++i) rgba_picture[i] = words[indices[i] & 15];
+    return rgba_picture;
 }
 
 // Writes the canvas as qelega_shapes does; the length written, or -1.

@@ -2,7 +2,7 @@
 // turns its signed results into values or errors. No other module touches
 // the core's memory, and the page asks the core, through here, for every
 // fact about tiles: sizes, colours, where a tile lies, what an edit touches.
-import wasmBinary from 'qelega-core-binary';
+import wasmBase64 from 'qelega-core-binary';
 import createCore from 'qelega-core-wasm';
 
 let core = null;
@@ -31,9 +31,16 @@ export class CoreError extends Error {
   }
 }
 
+// The WebAssembly is inside the page as base64; the browser's own decoder
+// is many times quicker than a loop that has not been compiled yet.
+function wasmBinary() {
+  if (Uint8Array.fromBase64) return Uint8Array.fromBase64(wasmBase64);
+  return Uint8Array.from(atob(wasmBase64), (c) => c.charCodeAt(0));
+}
+
 export async function loadCore() {
   const collect = (line) => printed.push(line);
-  core = await createCore({ wasmBinary, print: collect, printErr: collect });
+  core = await createCore({ wasmBinary: wasmBinary(), print: collect, printErr: collect });
   SHEET_WIDTH = core._core_canvas_width();
   SHEET_HEIGHT = core._core_canvas_height();
   TILE_SIZE = core._core_tile_size();
@@ -182,6 +189,19 @@ export function drawScene(cells, columns, rows) {
   const pointer = withCopyIn(bytes, (at) => core._core_draw_scene(at, columns, rows));
   if (pointer === 0) throw new Error(`a scene is 1 to ${MAX_SCENE_TILES} tiles across and down`);
   return core.HEAPU8.subarray(pointer, pointer + columns * rows * TILE_SIZE * TILE_SIZE);
+}
+
+// Palette indices as RGBA, through `words` (16 RGBA words), into `image`'s
+// pixels: a view of the core's memory, as drawScene.
+export function fillImage(image, indices, words) {
+  const table = new Uint8Array(words.buffer, words.byteOffset, 64);
+  const inCore = indices.buffer === core.HEAPU8.buffer;
+  const pointer = withCopyIn(table, (at) => (inCore
+    ? core._core_rgba(indices.byteOffset, indices.length, at)
+    : withCopyIn(indices, (from) => core._core_rgba(from, indices.length, at))));
+  if (pointer === 0) throw new Error('the picture is too large');
+  image.data.set(core.HEAPU8.subarray(pointer, pointer + indices.length * 4));
+  return image;
 }
 
 // The BMP file of the last rendered sheet, byte for byte as qelega_shapes writes it.

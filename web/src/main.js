@@ -302,12 +302,21 @@ async function askToKeepStorage() {
   $('storage-note').hidden = kept === true;
 }
 
+// The page's script runs in its head, so the core compiles and the browser's
+// storage answers while the markup is still being read and laid out.
+const parsed = new Promise((resolve) => {
+  if (document.readyState === 'loading') document.addEventListener('DOMContentLoaded', resolve, { once: true });
+  else resolve();
+});
+
 async function start() {
+  const loading = core.loadCore();
+  const kept = loadSession();
+  for (const promise of [loading, kept]) promise.catch(() => {});
+  await parsed;
   window.addEventListener('unhandledrejection', (event) => { event.preventDefault(); showAlert(String(event.reason?.message || event.reason)); });
   clearAlert();
-  const kept = loadSession();  // the browser's storage answers while the core loads
-  kept.catch(() => {});
-  await core.loadCore();
+  await loading;
   state.table = tileTable();
   bindOptions();
   bindSheet();

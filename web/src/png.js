@@ -3,7 +3,8 @@
 // (palette and tRNS to RGBA, low bit depths scaled, 16-bit samples by their
 // high byte, no gamma or colour profile applied); the core then lays it on
 // black by the rule the two share. Sheets are written as 4-bit indexed PNG.
-import { decode, encode } from 'fast-png';
+// fast-png loads on first use, with the other codecs.
+const codecs = () => import('./codecs.js');
 
 // The header's fields, read before any pixel is decoded: IHDR is the first
 // chunk, at a fixed place.
@@ -49,12 +50,13 @@ function pixelWriter(png) {
 }
 
 // The picture as straight 8-bit RGBA, top-down.
-export function decodeRgba(bytes) {
+export async function decodeRgba(bytes) {
   const header = pngHeader(bytes);
   // fast-png reads interlaced pictures of 1, 2 and 4 bits a sample wrongly.
   if (header.interlaced && header.depth < 8)
     throw new Error('an interlaced PNG of fewer than 8 bits a sample is not read here; save it without interlacing');
-  const png = decode(bytes, { checkCrc: true });
+  const { decodePng } = await codecs();
+  const png = decodePng(bytes, { checkCrc: true });
   const sample = sampleReader(png);
   const write = pixelWriter(png);
   const rgba = new Uint8Array(png.width * png.height * 4);
@@ -68,11 +70,14 @@ export function decodeRgba(bytes) {
 }
 
 // A 4-bit indexed PNG of `indices` (one palette index a byte, 0-15) with
-// `palette` ([red, green, blue] entries) in its order.
-export function encodeIndexedPng(indices, width, height, palette) {
+// `palette` ([red, green, blue] entries) in its order. The indices are read
+// before anything is awaited, so they may be a view that the next call of the
+// core changes.
+export async function encodeIndexedPng(indices, width, height, palette) {
   const rowBytes = Math.ceil(width / 2);
   const data = new Uint8Array(rowBytes * height);
   for (let y = 0; y < height; y++)
     for (let x = 0; x < width; x++) data[y * rowBytes + (x >> 1)] |= (indices[y * width + x] & 15) << (x & 1 ? 0 : 4);
-  return encode({ width, height, data, depth: 4, channels: 1, palette });
+  const { encodePng } = await codecs();
+  return encodePng({ width, height, data, depth: 4, channels: 1, palette });
 }

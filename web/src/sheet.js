@@ -1,7 +1,7 @@
 // Draws the sheet, the large tile view and the seamless view from the core's
 // palette indices: whole-pixel scaling with no smoothing, tile borders and
 // numbers on request, and the tile and pixel under the pointer.
-import { SHEET_HEIGHT, SHEET_WIDTH, TILE_COUNT, TILE_SIZE, drawScene, tileAt, tilePlace } from './core.js';
+import { SHEET_HEIGHT, SHEET_WIDTH, TILE_COUNT, TILE_SIZE, drawScene, fillImage, tileAt, tilePlace } from './core.js';
 
 export const MAX_ZOOM = 8;
 const TILE_VIEW_SCALE = 16;
@@ -10,13 +10,15 @@ const SEAMLESS_SCALE = 6;
 
 // Palette entries as the canvas's RGBA words.
 function words(palette) {
-  return palette.map(([r, g, b]) => new Uint32Array(new Uint8Array([r, g, b, 255]).buffer)[0]);
+  return Uint32Array.from(palette, ([r, g, b]) => new Uint32Array(new Uint8Array([r, g, b, 255]).buffer)[0]);
 }
 
-// The indices of a width x height area as RGBA, into `image` or a new one.
+// The indices of a width x height area as RGBA, into `image` or a new one;
+// the core does the large ones.
 function imageOf(indices, palette, width, height, image = new ImageData(width, height)) {
-  const out = new Uint32Array(image.data.buffer);
   const colors = words(palette);
+  if (indices.length > TILE_SIZE * TILE_SIZE * 64) return fillImage(image, indices, colors);
+  const out = new Uint32Array(image.data.buffer);
   for (let i = 0; i < out.length; i++) out[i] = colors[indices[i] & 15];
   return image;
 }

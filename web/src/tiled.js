@@ -2,8 +2,10 @@
 // (scene.tmj, one tile layer named "scene"), its tileset (tiles.tsj, the
 // sheet's 512 tiles) and the sheet (tiles.png), which refer to each other by
 // those names; and a map, bare or in such a zip, read back into a scene.
-import { gunzipSync, strFromU8, strToU8, unzipSync, unzlibSync, zipSync } from 'fflate';
 import * as core from './core.js';
+
+// fflate loads on first use, with the other codecs.
+const codecs = () => import('./codecs.js');
 
 const MAP = 'scene.tmj';
 const TILESET = 'tiles.tsj';
@@ -13,10 +15,11 @@ const FLIPS = 0xf0000000;  // a gid's flip and rotation bits
 const MAX_MAP_BYTES = 16 * 1024 * 1024;  // far above any scene; bounds what a zip may unpack to
 const STORED_AT = new Date(2000, 0, 1);  // the same bytes for the same scene
 
-const json = (value) => strToU8(`${JSON.stringify(value, null, 1)}\n`);
+const json = (value) => new TextEncoder().encode(`${JSON.stringify(value, null, 1)}\n`);
 
 // The zip for `cells`, `width` x `height` tile numbers row by row, and the sheet's PNG.
-export function sceneZip(cells, width, height, sheetPng) {
+export async function sceneZip(cells, width, height, sheetPng) {
+  const { zipSync } = await codecs();
   const tile = { tilewidth: core.TILE_SIZE, tileheight: core.TILE_SIZE };
   const map = {
     type: 'map', ...VERSION, orientation: 'orthogonal', renderorder: 'right-down', infinite: false,
@@ -43,8 +46,8 @@ function need(condition, what) {
 const isZip = (bytes) => bytes[0] === 0x50 && bytes[1] === 0x4b && bytes[2] === 0x03 && bytes[3] === 0x04;
 
 // The map's text: the file itself, or the one .tmj in a zip.
-function mapText(bytes) {
-  if (!isZip(bytes)) return strFromU8(bytes);
+function mapText(bytes, { unzipSync }) {
+  if (!isZip(bytes)) return new TextDecoder().decode(bytes);
   let files;
   try {
     files = unzipSync(bytes, { filter: (f) => f.name.endsWith('.tmj') && f.originalSize <= MAX_MAP_BYTES });
@@ -53,11 +56,11 @@ function mapText(bytes) {
   }
   const maps = Object.values(files);
   need(maps.length === 1, 'no map (.tmj) in the zip, or more than one');
-  return strFromU8(maps[0]);
+  return new TextDecoder().decode(maps[0]);
 }
 
 // A layer's gids, from a plain list or base64 with or without zlib or gzip.
-function gids(layer, count) {
+function gids(layer, count, { unzlibSync, gunzipSync }) {
   if (Array.isArray(layer.data)) return layer.data;
   need(layer.encoding === 'base64' && typeof layer.data === 'string', 'layer data in an unknown encoding');
   let bytes;
@@ -79,7 +82,7 @@ function gids(layer, count) {
 
 // The first tile layer as a scene of up to MAX_SCENE_TILES across and down:
 // { width, height, cells, left } with what was left out counted in `left`.
-function sceneOfMap(map) {
+function sceneOfMap(map, fflate) {
   need(map !== null && typeof map === 'object' && Array.isArray(map.layers), 'not a Tiled map');
   need(map.infinite !== true, 'an infinite map is not read here');
   const layers = map.layers.filter((l) => l?.type === 'tilelayer');
@@ -89,7 +92,7 @@ function sceneOfMap(map) {
   need(isSide(layer.width) && isSide(layer.height), 'a tile layer of no size');
   need(layer.width * layer.height * 4 <= MAX_MAP_BYTES, 'a tile layer too large');
   const firstgid = Number(map.tilesets?.[0]?.firstgid ?? 1);
-  const data = gids(layer, layer.width * layer.height);
+  const data = gids(layer, layer.width * layer.height, fflate);
   need(data.length === layer.width * layer.height, 'layer data of the wrong length');
   const width = Math.min(layer.width, core.MAX_SCENE_TILES);
   const height = Math.min(layer.height, core.MAX_SCENE_TILES);
@@ -117,17 +120,18 @@ function leftOutLine({ cells, flipped, layers }) {
 }
 
 // A map, bare (.tmj) or in a zip, as { width, height, cells, message }.
-export function readScene(bytes, name) {
+export async function readScene(bytes, name) {
+  const fflate = await codecs();
   try {
     need(bytes.length <= MAX_MAP_BYTES, 'too large for a map');
     let map;
     try {
-      map = JSON.parse(mapText(bytes));
+      map = JSON.parse(mapText(bytes, fflate));
     } catch (error) {
       if (error instanceof Refusal) throw error;
       throw new Refusal('not a Tiled JSON map');
     }
-    const scene = sceneOfMap(map);
+    const scene = sceneOfMap(map, fflate);
     return { ...scene, message: `opened the scene of '${name}', ${scene.width} x ${scene.height} tiles${leftOutLine(scene.left)}` };
   } catch (error) {
     if (error instanceof Refusal) throw new Error(`'${name}' was not opened: ${error.message}`);

@@ -46,11 +46,11 @@ async function loadTileFile(file) {
 
 // A PNG's size is checked before its pixels are decoded to their stored
 // RGBA; the core packs them, as it packs a BMP.
-function packPicture(bytes, format, cga, name) {
+async function packPicture(bytes, format, cga, name) {
   if (format === 'bmp') return core.packBitmap(bytes, cga, name);
   const { width, height } = pngHeader(bytes);
   core.checkSheetSize(width, height, name);
-  return core.packRgba(decodeRgba(bytes), width, height, cga, name);
+  return core.packRgba(await decodeRgba(bytes), width, height, cga, name);
 }
 
 async function packSheet(file) {
@@ -60,7 +60,7 @@ async function packSheet(file) {
   if (!page.mayDrop('the edits')) return;
   let packed;
   try {
-    packed = packPicture(bytes, format, cga, file.name);
+    packed = await packPicture(bytes, format, cga, file.name);
   } catch (error) {
     if (error.result === core.WRONG_SHEET_SIZE) throw error;
     throw new Error(`could not read the sheet '${file.name}': ${error.message}`);
@@ -96,7 +96,7 @@ function downloadPatch() {
 }
 
 async function openScene(file) {
-  const scene = readScene(await readFile(file), file.name);
+  const scene = await readScene(await readFile(file), file.name);
   page.replaceScene(scene);
   page.clearAlert();
   page.setStatus(scene.message);
@@ -145,15 +145,15 @@ function downloadTiles() {
   page.keep();
 }
 
-function downloadScenePng() {
+async function downloadScenePng() {
   const { width, height } = sceneSize(state.scene);
   const size = core.TILE_SIZE;
-  download(encodeIndexedPng(scenePicture(state.scene), width * size, height * size, state.palette), `${baseName()}-scene.png`, 'image/png');
+  download(await encodeIndexedPng(scenePicture(state.scene), width * size, height * size, state.palette), `${baseName()}-scene.png`, 'image/png');
 }
 
-function downloadSceneForTiled() {
+async function downloadSceneForTiled() {
   const { width, height } = sceneSize(state.scene);
-  download(sceneZip(sceneCells(state.scene), width, height, sheetPng()), `${baseName()}-scene.zip`, 'application/zip');
+  download(await sceneZip(sceneCells(state.scene), width, height, await sheetPng()), `${baseName()}-scene.zip`, 'application/zip');
 }
 
 function saveWork() {
@@ -179,7 +179,7 @@ export function bindTransfers(hooks) {
   acceptDrops(window, guard(dropped));
   const buttons = {
     'download-bmp': () => download(core.bitmapFile(state.options.cga), `${baseName()}.bmp`, 'image/bmp'),
-    'download-png': () => download(sheetPng(), `${baseName()}.png`, 'image/png'),
+    'download-png': async () => download(await sheetPng(), `${baseName()}.png`, 'image/png'),
     'download-palette': downloadPalette,
     'download-atlas': downloadAtlas,
     'download-tiles': downloadTiles,
