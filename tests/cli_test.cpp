@@ -144,15 +144,7 @@ protected:
         fs::create_directory(dir / "folder");
     }
 
-    // Every file in the folder with its content; a folder maps to nothing.
-    std::map<std::string, bytes> snapshot() const
-    {
-        std::map<std::string, bytes> files;
-        for (const auto &entry : fs::directory_iterator(dir.path()))
-            files[entry.path().filename()] =
-                entry.is_directory() ? bytes{} : qtest::read_file(entry.path());
-        return files;
-    }
+    std::map<std::string, bytes> snapshot() const { return qtest::folder_snapshot(dir.path()); }
 
     qtest::temp_dir dir;
 };

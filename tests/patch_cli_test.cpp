@@ -57,13 +57,7 @@ protected:
     }
 
     // Every file in the folder with its content; a folder maps to nothing.
-    std::map<std::string, bytes> snapshot() const
-    {
-        std::map<std::string, bytes> files;
-        for (const auto &entry : fs::directory_iterator(dir.path()))
-            files[entry.path().filename()] = entry.is_regular_file() ? qtest::read_file(entry.path()) : bytes{};
-        return files;
-    }
+    std::map<std::string, bytes> snapshot() const { return qtest::folder_snapshot(dir.path()); }
 
     qtest::run_result run(const std::string &program, const std::vector<std::string> &args,
                           const std::string &input = {}, void (*in_child)() = nullptr)

@@ -38,6 +38,14 @@ void write_file(const fs::path &path, const bytes &content)
               static_cast<std::streamsize>(content.size()));
 }
 
+std::map<std::string, bytes> folder_snapshot(const fs::path &folder)
+{
+    std::map<std::string, bytes> entries;
+    for (const auto &entry : fs::directory_iterator(folder))
+        entries[entry.path().filename()] = entry.is_directory() ? bytes{} : read_file(entry.path());
+    return entries;
+}
+
 namespace {
 
 // The child's side: wire the pipes to standard input and output, then exec.

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,10 @@ private:
 
 bytes read_file(const fs::path &path);
 void write_file(const fs::path &path, const bytes &content);
+
+// Every entry of a folder by name, with a file's content; a folder maps to
+// nothing. Two snapshots compare equal when a run left the folder as it was.
+std::map<std::string, bytes> folder_snapshot(const fs::path &folder);
 
 struct run_result {
     int status = -1;  // exit status, or -1 when the program did not exit normally
