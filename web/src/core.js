@@ -19,12 +19,12 @@ export let WRONG_SHEET_SIZE = 0;
 // The most tiles a scene has across or down.
 export let MAX_SCENE_TILES = 0;
 // The patch formats by their file extensions, as the core numbers them.
-export const PATCH_FORMATS = {};
+const PATCH_FORMATS = {};
 
 const flag = (value) => (value ? 1 : 0);
 
 // A refusal of the core: its result and the lines it printed.
-export class CoreError extends Error {
+class CoreError extends Error {
   constructor(message, result) {
     super(message);
     this.result = result;

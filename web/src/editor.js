@@ -84,7 +84,7 @@ export function endStroke() {
 }
 
 // The sheet as a surface: sheet pixels to the tile that holds them.
-export function sheetSurface(px, py) {
+function sheetSurface(px, py) {
   const tile = core.tileAt(px, py);
   const place = core.tilePlace(tile);
   return { tile, x: px - place.x, y: py - place.y };

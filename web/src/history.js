@@ -14,7 +14,7 @@ export function newHistory(tiles, scene) {
 }
 
 // The offsets where `after` differs from `before`, with both values; null for none.
-export function difference(before, after) {
+function difference(before, after) {
   const offsets = [];
   for (let i = 0; i < before.length; i++) if (before[i] !== after[i]) offsets.push(i);
   if (offsets.length === 0) return null;
@@ -26,16 +26,6 @@ export function applyTo(values, change, forward) {
   if (change === null) return;
   const set = forward ? change.after : change.before;
   change.offsets.forEach((offset, i) => { values[offset] = set[i]; });
-}
-
-// The tiles and the scene at the history's position.
-export function current(history) {
-  const now = { tiles: history.base.tiles.slice(), scene: history.base.scene.slice() };
-  for (const step of history.steps.slice(0, history.position)) {
-    applyTo(now.tiles, step.tiles, true);
-    applyTo(now.scene, step.scene, true);
-  }
-  return now;
 }
 
 // Moves the core's tiles and `scene` one step back or forth.

@@ -9,8 +9,8 @@ import { act, line } from './editor.js';
 import * as history from './history.js';
 import { putIndexed } from './sheet.js';
 
-export const START_WIDTH = 20;
-export const START_HEIGHT = 12;
+const START_WIDTH = 20;
+const START_HEIGHT = 12;
 
 const $ = (id) => document.getElementById(id);
 const side = () => core.MAX_SCENE_TILES;

@@ -120,7 +120,7 @@ function decorate(context, { zoom, grid, numbers, selected, changed }, tiles) {
 }
 
 // A width x height picture of indices on the whole canvas, `zoom` times as large.
-export function drawIndexed(canvas, indices, palette, width, height, zoom) {
+function drawIndexed(canvas, indices, palette, width, height, zoom) {
   canvas.width = width * zoom;
   canvas.height = height * zoom;
   const context = canvas.getContext('2d');

@@ -1,5 +1,6 @@
-// Keeps the edited tile file and its undo history in IndexedDB, so a reload
-// or a closed tab loses nothing. One session, the latest, is kept.
+// Keeps the work (the tile file, its undo history, the scene and the
+// options) in IndexedDB, so a reload or a closed tab loses nothing. One
+// session, the latest, is kept.
 const DATABASE = 'qelega_shapes';
 const STORE = 'sessions';
 const KEY = 'current';
@@ -29,4 +30,3 @@ async function transact(mode, use) {
 
 export const loadSession = () => transact('readonly', (store) => store.get(KEY));
 export const saveSession = (session) => transact('readwrite', (store) => store.put(session, KEY));
-export const clearSession = () => transact('readwrite', (store) => store.delete(KEY));

@@ -51,7 +51,7 @@ function replay(history) {
 }
 
 // Checks a work in its typed form; its state at every step of its history.
-export function checkWork(work) {
+function checkWork(work) {
   need(work !== null && typeof work === 'object' && work.format === FORMAT, 'not a work file of qelega_shapes');
   need(work.version === VERSION, `work file version ${work.version} is not read here`);
   need(typeof work.fileName === 'string' && work.fileName.length > 0 && work.fileName.length <= 255, 'no file name');
