@@ -20,13 +20,13 @@
 #include <immintrin.h>
 #endif
 
+#include <array>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 
-// The pruning uses 128-bit SSE4.1 instructions, but compiled for AVX2 their
-// VEX forms save a copy before nearly every one.
 #define QELEGA_AVX2 __attribute__((target("avx2")))
+#define QELEGA_INLINE __attribute__((always_inline)) inline
 #define QELEGA_VNNI __attribute__((target("avx2,avx512f,avx512bw,avx512vnni")))
 #define QELEGA_CELLS __attribute__((target("avx2,bmi2")))
 
@@ -52,7 +52,7 @@ namespace {
 // Sixteen colours as two vectors of eight BGR0 words. Packed 24-bit ones
 // come four from each twelve bytes, the last four read as bytes 4-15 of a
 // load that ends at the sixteenth colour.
-QELEGA_AVX2 void load16(const uint8_t *p, size_t stride, __m256i *first, __m256i *second)
+QELEGA_INLINE QELEGA_AVX2 void load16(const uint8_t *p, size_t stride, __m256i *first, __m256i *second)
 {
     if (stride == 4) {
         *first = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
@@ -246,23 +246,29 @@ constexpr int byte_reach = 127;
 constexpr uint32_t first_mask = (1u << 22) - 1, wide = 1u << 31;
 constexpr uint32_t group_limit = 8192;  // 256 KiB of further groups
 
+// A list of entries has room for eight bytes more, which the pruning may
+// write past its end.
+constexpr int list_room = 256 + 8;
+
 // A coarse cell's candidates, in index order, with their channels beside
-// them for the SIMD pruning; padded to a multiple of eight with the last.
+// them for the SIMD pruning; padded to a multiple of sixteen with the last.
 struct coarse_list {
-    uint8_t index[256], blue[256], green[256], red[256];
+    uint8_t index[list_room], blue[256], green[256], red[256];
 };
 
 }  // namespace
 
 // Answers by exact colour: the cube cut into 64 x 64 x 64 blocks of 4 x 4 x
 // 4 colours, each block's 64 answers in one cache line, filled whole on its
-// first use from its fine cell's candidates. A block's word: its place among
-// the filled ones, from 1, or 0 until filled. Past the limit, colours go to
-// the cells.
+// first use from its fine cell's candidates. A block with one answer all
+// over shares that entry's constant line instead (lines 1 to 256), so that
+// lines stay in the cache. A block's word: its line, or 0 until filled.
+// Past the limit, colours go to the cells.
 constexpr int block_bits = 6;
 constexpr int blocks = 1 << 3 * block_bits, block_span = (256 >> block_bits) - 1;
+constexpr int constant_lines = 256;
 constexpr int answer_limit = 65535;  // 4 MiB of answers
-constexpr int few_answers = 8;  // for tests: the blocks soon run out
+constexpr int few_answers = constant_lines + 8;  // for tests: the lines soon run out
 
 struct alignas(64) answer_block {
     uint8_t index[64];
@@ -275,6 +281,7 @@ struct alignas(64) answer_block {
 // start).
 struct cell_table {
     const palette_entry *palette;
+    uint32_t words[256];  // each entry's blue, green, red and index
     int entries, distinct_count;
     size_t searched, by_coarse;  // colours so far, and those searched by coarse lists
     coarse_list all;  // the first index of each colour, in index order
@@ -283,6 +290,7 @@ struct cell_table {
     uint16_t *answer_of;
     answer_block *answers;  // answers[0] unused
     int answers_used, answer_limit;
+    uint64_t constant_filled[constant_lines / 64];
     bool answering;  // while the blocks pay
     size_t answered;  // colours so far by the blocks
     uint32_t *fine;
@@ -304,31 +312,32 @@ struct corner {
     int red, green, blue;
 };
 
-palette_entry point(const corner &lo, int span, int which)
-{
-    return {static_cast<uint8_t>(lo.blue + (which & 1 ? span : 0)),
-            static_cast<uint8_t>(lo.green + (which & 2 ? span : 0)),
-            static_cast<uint8_t>(lo.red + (which & 4 ? span : 0)), 0};
-}
-
 // Drops each entry that another beats at every colour of the cell (by
 // distance, then index). The difference of two squared distances is linear
 // in the colour, so beating it at the eight corners is beating it everywhere.
-int drop_dominated(const palette_entry *palette, uint8_t *list, int n, const corner &lo, int span)
+QELEGA_AVX2 int drop_dominated(const palette_entry *palette, uint8_t *list, int n, const corner &lo, int span)
 {
-    uint32_t keys[32][8];
-    for (int i = 0; i < n; ++i)
-        for (int c = 0; c < 8; ++c) keys[i][c] = key(distance(palette[list[i]], point(lo, span, c)), list[i]);
+    const __m256i blue_at = _mm256_setr_epi32(0, span, 0, span, 0, span, 0, span),
+                  green_at = _mm256_setr_epi32(0, 0, span, span, 0, 0, span, span),
+                  red_at = _mm256_setr_epi32(0, 0, 0, 0, span, span, span, span);
+    __m256i keys[32];
+    for (int i = 0; i < n; ++i) {
+        const palette_entry &p = palette[list[i]];
+        const __m256i b = _mm256_sub_epi32(_mm256_set1_epi32(p.blue - lo.blue), blue_at),
+                      g = _mm256_sub_epi32(_mm256_set1_epi32(p.green - lo.green), green_at),
+                      r = _mm256_sub_epi32(_mm256_set1_epi32(p.red - lo.red), red_at);
+        const __m256i squares = _mm256_add_epi32(_mm256_add_epi32(_mm256_mullo_epi32(b, b), _mm256_mullo_epi32(g, g)),
+                                                 _mm256_mullo_epi32(r, r));
+        keys[i] = _mm256_or_si256(_mm256_slli_epi32(squares, 8), _mm256_set1_epi32(list[i]));
+    }
     uint8_t kept[32];
     int count = 0;
     for (int j = 0; j < n; ++j) {
         bool beaten = false;
-        for (int i = 0; i < n && !beaten; ++i) {
-            int corners = 0;
-            for (int c = 0; c < 8; ++c) corners += keys[i][c] < keys[j][c];
-            beaten = corners == 8;
-        }
-        if (!beaten) kept[count++] = list[j];
+        for (int i = 0; i < n && !beaten; ++i)
+            beaten = _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(keys[j], keys[i]))) == 0xFF;
+        kept[count] = list[j];
+        count += !beaten;
     }
     std::memcpy(list, kept, static_cast<size_t>(count));
     return count;
@@ -350,65 +359,81 @@ corner corner_of(int cell, int bits)
 // The channels beside the list's first n indices, padded.
 void set_channels(const palette_entry *palette, coarse_list &l, int n)
 {
-    for (int i = 0; i < (n + 7) / 8 * 8; ++i) {
+    for (int i = 0; i < (n + 15) / 16 * 16; ++i) {
         const palette_entry &e = palette[l.index[i < n ? i : n - 1]];
         l.index[i] = l.index[i < n ? i : n - 1];
         l.blue[i] = e.blue, l.green[i] = e.green, l.red[i] = e.red;
     }
 }
 
-// Eight channel bytes widened to 16-bit lanes.
-QELEGA_AVX2 __m128i widen(const uint8_t *bytes)
+// Sixteen channel bytes widened to 16-bit lanes.
+QELEGA_AVX2 __m256i widen(const uint8_t *bytes)
 {
-    return _mm_cvtepu8_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(bytes)));
+    return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes)));
 }
 
-// Squared distance along one axis from eight values to the farthest and to
-// the nearest point of [lo, hi].
-QELEGA_AVX2 __m128i far8(__m128i v, __m128i lo, __m128i hi)
+// Squared distance along one axis from sixteen values to the farthest and
+// to the nearest point of [lo, hi].
+QELEGA_AVX2 __m256i far16(__m256i v, __m256i lo, __m256i hi)
 {
-    const __m128i d = _mm_max_epi16(_mm_sub_epi16(v, lo), _mm_sub_epi16(hi, v));
-    return _mm_mullo_epi16(d, d);
+    const __m256i d = _mm256_max_epi16(_mm256_sub_epi16(v, lo), _mm256_sub_epi16(hi, v));
+    return _mm256_mullo_epi16(d, d);
 }
 
-QELEGA_AVX2 __m128i near8(__m128i v, __m128i lo, __m128i hi)
+QELEGA_AVX2 __m256i near16(__m256i v, __m256i lo, __m256i hi)
 {
-    const __m128i d = _mm_max_epi16(_mm_max_epi16(_mm_sub_epi16(lo, v), _mm_sub_epi16(v, hi)),
-                                    _mm_setzero_si128());
-    return _mm_mullo_epi16(d, d);
+    const __m256i d = _mm256_max_epi16(_mm256_max_epi16(_mm256_sub_epi16(lo, v), _mm256_sub_epi16(v, hi)),
+                                       _mm256_setzero_si256());
+    return _mm256_mullo_epi16(d, d);
 }
+
+// For each set of eight lanes, the byte shuffle that moves those lanes to
+// the front, in order.
+constexpr auto compaction = [] {
+    std::array<std::array<uint8_t, 8>, 256> table{};
+    for (int set = 0; set < 256; ++set)
+        for (int lane = 0, n = 0; lane < 8; ++lane)
+            if (set >> lane & 1) table[set][n++] = static_cast<uint8_t>(lane);
+    return table;
+}();
 
 // Of a list's n entries (in index order), those that can be nearest to some
 // colour of the cell from c, span wide: those whose closest point in it is
 // no farther than the farthest point of the entry that is best in the worst
-// case; eight entries at a time. Sums saturate: the limit is then exact or
-// 65535, and a limit of 65535 keeps every entry, which is never wrong, only
-// slower.
-QELEGA_AVX2 int prune(const coarse_list &l, int n, const corner &c, int span, uint8_t *kept)
+// case; sixteen entries at a time. Sums saturate: the limit is then exact
+// or 65535, and a limit of 65535 keeps every entry, which is never wrong,
+// only slower. Writes up to eight bytes past the kept ones.
+__attribute__((target("avx2,popcnt"))) int prune(const coarse_list &l, int n, const corner &c, int span,
+                                                  uint8_t *kept)
 {
-    const __m128i lo[3] = {_mm_set1_epi16(short(c.blue)), _mm_set1_epi16(short(c.green)),
-                           _mm_set1_epi16(short(c.red))};
-    const __m128i hi[3] = {_mm_set1_epi16(short(c.blue + span)), _mm_set1_epi16(short(c.green + span)),
-                           _mm_set1_epi16(short(c.red + span))};
-    __m128i limit = _mm_set1_epi16(-1);
-    for (int i = 0; i < n; i += 8) {
-        const __m128i b = widen(l.blue + i), g = widen(l.green + i), r = widen(l.red + i);
-        const __m128i far = _mm_adds_epu16(
-            _mm_adds_epu16(far8(b, lo[0], hi[0]), far8(g, lo[1], hi[1])), far8(r, lo[2], hi[2]));
-        limit = _mm_min_epu16(limit, far);
+    const __m256i lo[3] = {_mm256_set1_epi16(short(c.blue)), _mm256_set1_epi16(short(c.green)),
+                           _mm256_set1_epi16(short(c.red))};
+    const __m256i hi[3] = {_mm256_set1_epi16(short(c.blue + span)), _mm256_set1_epi16(short(c.green + span)),
+                           _mm256_set1_epi16(short(c.red + span))};
+    __m256i limits = _mm256_set1_epi16(-1);
+    for (int i = 0; i < n; i += 16) {
+        const __m256i b = widen(l.blue + i), g = widen(l.green + i), r = widen(l.red + i);
+        const __m256i far = _mm256_adds_epu16(
+            _mm256_adds_epu16(far16(b, lo[0], hi[0]), far16(g, lo[1], hi[1])), far16(r, lo[2], hi[2]));
+        limits = _mm256_min_epu16(limits, far);
     }
-    limit = _mm_set1_epi16(static_cast<short>(_mm_cvtsi128_si32(_mm_minpos_epu16(limit))));
+    const __m128i halves = _mm_min_epu16(_mm256_castsi256_si128(limits), _mm256_extracti128_si256(limits, 1));
+    const __m256i limit = _mm256_set1_epi16(static_cast<short>(_mm_cvtsi128_si32(_mm_minpos_epu16(halves))));
     int count = 0;
-    for (int i = 0; i < n; i += 8) {
-        const __m128i b = widen(l.blue + i), g = widen(l.green + i), r = widen(l.red + i);
-        const __m128i near = _mm_adds_epu16(
-            _mm_adds_epu16(near8(b, lo[0], hi[0]), near8(g, lo[1], hi[1])), near8(r, lo[2], hi[2]));
-        const __m128i within = _mm_cmpeq_epi16(_mm_min_epu16(near, limit), near);
-        auto lanes = static_cast<unsigned>(
-            _mm_movemask_epi8(_mm_packs_epi16(within, _mm_setzero_si128())));
-        for (; lanes != 0; lanes &= lanes - 1) {
-            const int at = i + __builtin_ctz(lanes);
-            if (at < n) kept[count++] = l.index[at];
+    for (int i = 0; i < n; i += 16) {
+        const __m256i b = widen(l.blue + i), g = widen(l.green + i), r = widen(l.red + i);
+        const __m256i near = _mm256_adds_epu16(
+            _mm256_adds_epu16(near16(b, lo[0], hi[0]), near16(g, lo[1], hi[1])), near16(r, lo[2], hi[2]));
+        const __m256i within = _mm256_cmpeq_epi16(_mm256_min_epu16(near, limit), near);
+        auto lanes = static_cast<unsigned>(_mm_movemask_epi8(
+            _mm_packs_epi16(_mm256_castsi256_si128(within), _mm256_extracti128_si256(within, 1))));
+        if (n - i < 16) lanes &= (1u << (n - i)) - 1;  // not the padding
+        for (int h = 0; h < 2; ++h) {
+            const unsigned set = lanes >> 8 * h & 0xFF;
+            const __m128i indices = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(l.index + i + 8 * h));
+            const __m128i order = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(compaction[set].data()));
+            _mm_storel_epi64(reinterpret_cast<__m128i *>(kept + count), _mm_shuffle_epi8(indices, order));
+            count += __builtin_popcount(set);
         }
     }
     return count;
@@ -428,26 +453,16 @@ bool within_reach(const palette_entry *palette, const uint8_t *list, int n, cons
     return true;
 }
 
-// Up to eight candidates as one group: each as blue, green, red and index,
-// then the pairs moved to their halves.
-QELEGA_CELLS void put_group(const palette_entry *palette, const uint8_t *list, int n, group *out)
+// Eight candidates as one group: each as blue, green, red and index (the
+// table's words), then the pairs moved to their halves.
+QELEGA_CELLS void put_group(const uint32_t *words, const uint8_t *list, group *out)
 {
-    alignas(32) uint32_t words[8];
-    for (int i = 0; i < 8; ++i) {
-        const uint8_t index = list[i < n ? i : n - 1];
-        const palette_entry &e = palette[index];
-        words[i] = e.blue | e.green << 8 | e.red << 16 | uint32_t{index} << 24;
-    }
+    const __m256i indices = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(list)));
     const __m256i pairs = _mm256_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, 2, 3, 6, 7, 10, 11, 14, 15,
                                            0, 1, 4, 5, 8, 9, 12, 13, 2, 3, 6, 7, 10, 11, 14, 15);
-    const __m256i v = _mm256_shuffle_epi8(_mm256_load_si256(reinterpret_cast<const __m256i *>(words)), pairs);
-    const __m256i halves = _mm256_permute4x64_epi64(v, _MM_SHUFFLE(3, 1, 2, 0));
-    _mm256_store_si256(reinterpret_cast<__m256i *>(out), halves);
-}
-
-QELEGA_CELLS void put_groups(const palette_entry *palette, const uint8_t *list, int n, group *out)
-{
-    for (int i = 0; i < n; i += 8) put_group(palette, list + i, n - i < 8 ? n - i : 8, out + i / 8);
+    const __m256i v = _mm256_shuffle_epi8(_mm256_i32gather_epi32(reinterpret_cast<const int *>(words), indices, 4),
+                                          pairs);
+    _mm256_store_si256(reinterpret_cast<__m256i *>(out), _mm256_permute4x64_epi64(v, _MM_SHUFFLE(3, 1, 2, 0)));
 }
 
 QELEGA_AVX2 const coarse_list &coarse_of_table(cell_table &t, int coarse)
@@ -465,7 +480,7 @@ QELEGA_CELLS uint32_t fill(cell_table &t, int cell)
     const int coarse = coarse_of(cell);
     const corner lo = corner_of(cell, fine_bits);
     const coarse_list &candidates = coarse_of_table(t, coarse);  // fills the count too
-    uint8_t list[256] = {};
+    uint8_t list[list_room];
     int n = prune(candidates, t.coarse_count[coarse], lo, fine_span, list);
     // Dominance only pays where it saves a group: one group costs the same
     // whatever it holds.
@@ -473,8 +488,9 @@ QELEGA_CELLS uint32_t fill(cell_table &t, int cell)
     const auto needed = static_cast<uint32_t>(n + 7) / 8;
     if (group_limit - t.groups_used < needed - 1 || !within_reach(t.palette, list, n, lo))
         return t.fine[cell] = wide;
-    put_groups(t.palette, list, n < 8 ? n : 8, t.first + cell);
-    if (n > 8) put_groups(t.palette, list + 8, n - 8, t.groups + t.groups_used);
+    std::memset(list + n, list[n - 1], 8);  // a short group repeats its last
+    put_group(t.words, list, t.first + cell);
+    for (int i = 8; i < n; i += 8) put_group(t.words, list + i, t.groups + t.groups_used + (i / 8 - 1));
     t.fine[cell] = needed << 22 | t.groups_used;
     t.groups_used += needed - 1;
     return t.fine[cell];
@@ -617,17 +633,17 @@ QELEGA_CELLS int block_candidates(cell_table &t, int block, uint8_t *list)
         const int coarse = coarse_of(cell);
         return prune(t.coarse[coarse], t.coarse_count[coarse], lo, block_span, list);
     }
-    int n = 0, last = -1;
-    for (uint32_t g = 0; g < word >> 22; ++g) {
+    const uint32_t groups = word >> 22;
+    const __m128i indices = _mm_setr_epi8(1, 3, 5, 7, 9, 11, 13, 15, -1, -1, -1, -1, -1, -1, -1, -1);
+    __m128i last = _mm_setzero_si128();
+    for (uint32_t g = 0; g < groups; ++g) {
         const group &x = g == 0 ? t.first[cell] : t.groups[(word & first_mask) + g - 1];
-        for (int i = 0; i < 8; ++i) {  // without branches: where the padding starts is not foreseeable
-            const uint8_t index = x.red_index[2 * i + 1];
-            list[n] = index;
-            n += index != last;
-            last = index;
-        }
+        last = _mm_shuffle_epi8(_mm_load_si128(reinterpret_cast<const __m128i *>(x.red_index)), indices);
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(list + 8 * g), last);
     }
-    return n;
+    // The last group's padding repeats its last candidate, whose first place ends the list.
+    const __m128i repeats = _mm_cmpeq_epi8(last, _mm_shuffle_epi8(last, _mm_set1_epi8(7)));
+    return static_cast<int>(8 * (groups - 1)) + __builtin_ctz(static_cast<unsigned>(_mm_movemask_epi8(repeats))) + 1;
 }
 
 }  // namespace
@@ -649,6 +665,8 @@ cell_table *make_cell_table(const palette_entry *palette, int entries)
     if (t == nullptr) return nullptr;
     auto *memory = reinterpret_cast<uint8_t *>(t);
     t->palette = palette;
+    for (int i = 0; i < entries; ++i)
+        t->words[i] = palette[i].blue | palette[i].green << 8 | palette[i].red << 16 | uint32_t(i) << 24;
     t->entries = entries;
     t->searched = t->by_coarse = 0;
     t->distinct_count = distinct_entries(palette, entries, t->all.index);
@@ -657,7 +675,8 @@ cell_table *make_cell_table(const palette_entry *palette, int entries)
     t->answers = static_cast<answer_block *>(on_cache_line(memory + sizeof(cell_table)));
     t->answer_of = reinterpret_cast<uint16_t *>(t->answers + answer_limit + 1);
     std::memset(t->answer_of, 0, answer_word_bytes);
-    t->answers_used = 0;
+    t->answers_used = constant_lines;
+    std::memset(t->constant_filled, 0, sizeof t->constant_filled);
     t->answer_limit = test_switch::force.few_answers ? few_answers : answer_limit;
     t->answering = !test_switch::force.no_answers;
     t->answered = 0;
@@ -712,6 +731,24 @@ __attribute__((always_inline)) inline QELEGA_CELLS int within_block(uint32_t bgr
     return static_cast<int>((bgr & 3) | (bgr >> 6 & 0xC) | (bgr >> 12 & 0x30));
 }
 
+// A line just filled whose answers are all one entry gives its place back
+// for that entry's constant line; the line that the block takes.
+QELEGA_AVX2 int share_constant(cell_table &t, int at)
+{
+    const uint8_t *line = t.answers[at].index;
+    const __m256i first = _mm256_set1_epi8(static_cast<char>(line[0]));
+    const __m256i low = _mm256_load_si256(reinterpret_cast<const __m256i *>(line)),
+                  high = _mm256_load_si256(reinterpret_cast<const __m256i *>(line + 32));
+    const __m256i same = _mm256_and_si256(_mm256_cmpeq_epi8(low, first), _mm256_cmpeq_epi8(high, first));
+    if (_mm256_movemask_epi8(same) != -1) return at;
+    --t.answers_used;
+    uint64_t &filled = t.constant_filled[line[0] / 64];
+    const uint64_t bit = uint64_t{1} << line[0] % 64;
+    if ((filled & bit) == 0) std::memcpy(t.answers[1 + line[0]].index, line, sizeof(answer_block));
+    filled |= bit;
+    return 1 + line[0];
+}
+
 // A colour whose block is not filled: the block is filled while there is
 // room; after, its coarse list answers (the loop soon leaves the blocks).
 template <bool Pext>
@@ -724,11 +761,12 @@ __attribute__((noinline)) QELEGA_CELLS uint8_t answer_rest(cell_table &t, uint32
         return scan_list(l, t.coarse_count[coarse], bgr);
     }
     const int at = ++t.answers_used;
-    uint8_t list[256];
+    uint8_t list[list_room];
     const int n = block_candidates(t, block, list);
     fill_answers(t.palette, corner_of(block, block_bits), list, n, &t.answers[at]);
-    t.answer_of[block] = static_cast<uint16_t>(at);
-    return t.answers[at].index[within_block<Pext>(bgr)];
+    const int line = share_constant(t, at);
+    t.answer_of[block] = static_cast<uint16_t>(line);
+    return t.answers[line].index[within_block<Pext>(bgr)];
 }
 
 template <bool Pext>
@@ -741,11 +779,9 @@ __attribute__((always_inline)) inline QELEGA_CELLS uint8_t nearest(cell_table &t
 }
 
 // Sixteen colors' blocks and places in their blocks, worked out in vectors
-// as block_of and within_block do one at a time.
-// Sixteen colors' blocks and places in their blocks, worked out in vectors
 // as block_of and within_block do one at a time: each channel's high six
 // bits, or low two, weighed by multiply-adds.
-QELEGA_AVX2 void places16(const uint8_t *colors, size_t stride, uint32_t *block, uint32_t *place)
+QELEGA_INLINE QELEGA_CELLS void places16(const uint8_t *colors, size_t stride, uint32_t *block, uint32_t *place)
 {
     __m256i bgr0[2];
     load16(colors, stride, &bgr0[0], &bgr0[1]);
@@ -829,7 +865,8 @@ void cells_nearest(cell_table *t, const uint8_t *colors, size_t stride, size_t c
             n = n < trial ? n : trial;
             by_answers(t, colors + done * stride, stride, n, out + done);
             t->answered += n;
-            t->answering = size_t(t->answers_used) <= t->answered / 32 + 512 && t->answers_used < t->answer_limit;
+            const auto lines = static_cast<size_t>(t->answers_used - constant_lines);
+            t->answering = lines <= t->answered / 32 + 512 && t->answers_used < t->answer_limit;
         } else {
             by_cells(t, colors + done * stride, stride, n, out + done);
         }
