@@ -293,6 +293,7 @@ struct cell_table {
     uint64_t constant_filled[constant_lines / 64];
     bool answering;  // while the blocks pay
     size_t answered;  // colours so far by the blocks
+    size_t filled;  // blocks filled, constant ones too
     uint32_t *fine;
     group *first;  // one a fine cell
     group *groups;
@@ -679,7 +680,7 @@ cell_table *make_cell_table(const palette_entry *palette, int entries)
     std::memset(t->constant_filled, 0, sizeof t->constant_filled);
     t->answer_limit = test_switch::force.few_answers ? few_answers : answer_limit;
     t->answering = !test_switch::force.no_answers;
-    t->answered = 0;
+    t->answered = t->filled = 0;
     t->first = static_cast<group *>(on_cache_line(t->answer_of + blocks));
     t->groups = t->first + fine_cells;
     t->fine = reinterpret_cast<uint32_t *>(t->groups + group_limit);
@@ -761,6 +762,7 @@ __attribute__((noinline)) QELEGA_CELLS uint8_t answer_rest(cell_table &t, uint32
         return scan_list(l, t.coarse_count[coarse], bgr);
     }
     const int at = ++t.answers_used;
+    ++t.filled;
     uint8_t list[list_room];
     const int n = block_candidates(t, block, list);
     fill_answers(t.palette, corner_of(block, block_bits), list, n, &t.answers[at]);
@@ -865,8 +867,7 @@ void cells_nearest(cell_table *t, const uint8_t *colors, size_t stride, size_t c
             n = n < trial ? n : trial;
             by_answers(t, colors + done * stride, stride, n, out + done);
             t->answered += n;
-            const auto lines = static_cast<size_t>(t->answers_used - constant_lines);
-            t->answering = lines <= t->answered / 32 + 512 && t->answers_used < t->answer_limit;
+            t->answering = t->filled <= t->answered / 32 + 512 && t->answers_used < t->answer_limit;
         } else {
             by_cells(t, colors + done * stride, stride, n, out + done);
         }
