@@ -52,7 +52,7 @@ namespace {
 // Sixteen colours as two vectors of eight BGR0 words. Packed 24-bit ones
 // come four from each twelve bytes, the last four read as bytes 4-15 of a
 // load that ends at the sixteenth colour.
-QELEGA_INLINE QELEGA_AVX2 void load16(const uint8_t *p, size_t stride, __m256i *first, __m256i *second)
+QELEGA_AVX2 void load16(const uint8_t *p, size_t stride, __m256i *first, __m256i *second)
 {
     if (stride == 4) {
         *first = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
