@@ -227,7 +227,8 @@ constexpr int fine_span = (256 >> fine_bits) - 1, coarse_span = (256 >> coarse_b
 // interleaved with the candidate's index, as one 32-byte vector. A short
 // group repeats its last candidate, which cannot change the answer; a cell
 // with one candidate is a group of it alone, so that every colour takes the
-// same branch-free way.
+// same branch-free way. A cell's candidates are distinct entries, so where
+// the last one first appears is where its list ends.
 struct alignas(32) group {
     uint8_t blue_green[16], red_index[16];
 };
@@ -247,8 +248,9 @@ constexpr uint32_t first_mask = (1u << 22) - 1, wide = 1u << 31;
 constexpr uint32_t group_limit = 8192;  // 256 KiB of further groups
 
 // A list of entries has room for eight bytes more, which the pruning may
-// write past its end.
-constexpr int list_room = 256 + 8;
+// write past its end; sixteen, so that the channels after it stay on
+// 16-byte lines.
+constexpr int list_room = 256 + 16;
 
 // A coarse cell's candidates, in index order, with their channels beside
 // them for the SIMD pruning; padded to a multiple of sixteen with the last.
@@ -401,9 +403,10 @@ constexpr auto compaction = [] {
 // Of a list's n entries (in index order), those that can be nearest to some
 // colour of the cell from c, span wide: those whose closest point in it is
 // no farther than the farthest point of the entry that is best in the worst
-// case; sixteen entries at a time. Sums saturate: the limit is then exact
-// or 65535, and a limit of 65535 keeps every entry, which is never wrong,
-// only slower. Writes up to eight bytes past the kept ones.
+// case; sixteen entries at a time, over the list's padding to sixteen.
+// Sums saturate: the limit is then exact or 65535, and a limit of 65535
+// keeps every entry, which is never wrong, only slower. Writes up to eight
+// bytes past the kept ones.
 __attribute__((target("avx2,popcnt"))) int prune(const coarse_list &l, int n, const corner &c, int span,
                                                   uint8_t *kept)
 {
@@ -649,7 +652,10 @@ QELEGA_CELLS int block_candidates(cell_table &t, int block, uint8_t *list)
 
 }  // namespace
 
-bool cells_available() { return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2"); }
+bool cells_available()
+{
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
+}
 
 // On cache lines, so that no group or block of answers is split between two.
 void *on_cache_line(void *memory)
@@ -743,10 +749,10 @@ QELEGA_AVX2 int share_constant(cell_table &t, int at)
     const __m256i same = _mm256_and_si256(_mm256_cmpeq_epi8(low, first), _mm256_cmpeq_epi8(high, first));
     if (_mm256_movemask_epi8(same) != -1) return at;
     --t.answers_used;
-    uint64_t &filled = t.constant_filled[line[0] / 64];
+    uint64_t &constant_bits = t.constant_filled[line[0] / 64];
     const uint64_t bit = uint64_t{1} << line[0] % 64;
-    if ((filled & bit) == 0) std::memcpy(t.answers[1 + line[0]].index, line, sizeof(answer_block));
-    filled |= bit;
+    if ((constant_bits & bit) == 0) std::memcpy(t.answers[1 + line[0]].index, line, sizeof(answer_block));
+    constant_bits |= bit;
     return 1 + line[0];
 }
 

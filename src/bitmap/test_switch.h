@@ -18,7 +18,7 @@ struct forced_paths {
     bool avx2_brute = false;       // the brute force without AVX-512 VNNI
     bool no_pext = false;          // the cell search's cell numbers by shifts
     bool no_answers = false;       // the cell search without its blocks of answers
-    bool few_answers = false;      // the cell search with room for a few blocks of answers
+    bool few_answers = false;      // the cell search with room for a few lines of answers of blocks' own
 };
 
 inline forced_paths force;
