@@ -294,6 +294,7 @@ struct cell_table {
     int answers_used, answer_limit;
     uint64_t constant_filled[constant_lines / 64];
     bool answering;  // while the blocks pay
+    bool whole_coarse;  // fine cells filled a coarse cell at a time
     size_t answered;  // colours so far by the blocks
     size_t filled;  // blocks filled, constant ones too
     uint32_t *fine;
@@ -582,10 +583,31 @@ QELEGA_CELLS uint8_t search_groups(const group &first, const group *further, uin
 // the last of packed 24-bit colours is not read past.
 uint32_t bgr_of(const uint8_t *p) { return p[0] | p[1] << 8 | p[2] << 16; }
 
+// The fine cells of a coarse cell not yet filled, all at once: where colours
+// seldom repeat, most of them soon will be, and the branch that finds one
+// unfilled costs as much as filling it. Only for the cells' part of a large
+// picture, so that the cells filled for nothing (at most all 32768) cost
+// less than its search.
+constexpr size_t whole_coarse_pixels = size_t{1} << 20;
+QELEGA_CELLS void fill_coarse(cell_table &t, int coarse)
+{
+    const corner lo = corner_of(coarse, coarse_bits);
+    constexpr int side = 1 << (fine_bits - coarse_bits);
+    for (int red = 0; red < side; ++red)
+        for (int green = 0; green < side; ++green)
+            for (int blue = 0; blue < side; ++blue) {
+                const int cell = ((lo.red >> 3) + red) << 2 * fine_bits | ((lo.green >> 3) + green) << fine_bits |
+                                 ((lo.blue >> 3) + blue);
+                if (t.fine[cell] == 0) fill(t, cell);
+            }
+}
+
 // A cell not yet filled, with several groups, or searched by its coarse list.
 __attribute__((noinline)) QELEGA_CELLS uint8_t cell_nearest_rest(cell_table &t, int cell, uint32_t bgr)
 {
     uint32_t word = t.fine[cell];
+    if (word == 0 && t.whole_coarse) fill_coarse(t, coarse_of(cell));
+    word = t.fine[cell];
     if (word == 0) word = fill(t, cell);
     if (word != wide) return search_groups(t.first[cell], t.groups + (word & first_mask), word >> 22, bgr);
     const int coarse = coarse_of(cell);
@@ -686,6 +708,7 @@ cell_table *make_cell_table(const palette_entry *palette, int entries)
     std::memset(t->constant_filled, 0, sizeof t->constant_filled);
     t->answer_limit = test_switch::force.few_answers ? few_answers : answer_limit;
     t->answering = !test_switch::force.no_answers;
+    t->whole_coarse = test_switch::force.no_answers;
     t->answered = t->filled = 0;
     t->first = static_cast<group *>(on_cache_line(t->answer_of + blocks));
     t->groups = t->first + fine_cells;
@@ -874,6 +897,7 @@ void cells_nearest(cell_table *t, const uint8_t *colors, size_t stride, size_t c
             by_answers(t, colors + done * stride, stride, n, out + done);
             t->answered += n;
             t->answering = t->filled <= t->answered / 32 + 512 && t->answers_used < t->answer_limit;
+            t->whole_coarse = !t->answering && count - done >= whole_coarse_pixels;
         } else {
             by_cells(t, colors + done * stride, stride, n, out + done);
         }

@@ -17,7 +17,7 @@ struct forced_paths {
     bool portable_unpack = false;  // the table code even where SSE2 is there
     bool avx2_brute = false;       // the brute force without AVX-512 VNNI
     bool no_pext = false;          // the cell search's cell numbers by shifts
-    bool no_answers = false;       // the cell search without its blocks of answers
+    bool no_answers = false;       // the cell search without its blocks of answers, filling a coarse cell at a time
     bool few_answers = false;      // the cell search with room for a few lines of answers of blocks' own
 };
 
