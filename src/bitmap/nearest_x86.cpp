@@ -26,7 +26,6 @@
 #include <cstring>
 
 #define QELEGA_AVX2 __attribute__((target("avx2")))
-#define QELEGA_INLINE __attribute__((always_inline)) inline
 #define QELEGA_VNNI __attribute__((target("avx2,avx512f,avx512bw,avx512vnni")))
 #define QELEGA_CELLS __attribute__((target("avx2,bmi2")))
 
@@ -592,12 +591,13 @@ constexpr size_t whole_coarse_pixels = size_t{1} << 20;
 QELEGA_CELLS void fill_coarse(cell_table &t, int coarse)
 {
     const corner lo = corner_of(coarse, coarse_bits);
+    const auto fine = [](int channel) { return channel >> (8 - fine_bits); };
     constexpr int side = 1 << (fine_bits - coarse_bits);
     for (int red = 0; red < side; ++red)
         for (int green = 0; green < side; ++green)
             for (int blue = 0; blue < side; ++blue) {
-                const int cell = ((lo.red >> 3) + red) << 2 * fine_bits | ((lo.green >> 3) + green) << fine_bits |
-                                 ((lo.blue >> 3) + blue);
+                const int cell = (fine(lo.red) + red) << 2 * fine_bits | (fine(lo.green) + green) << fine_bits |
+                                 (fine(lo.blue) + blue);
                 if (t.fine[cell] == 0) fill(t, cell);
             }
 }
@@ -605,10 +605,13 @@ QELEGA_CELLS void fill_coarse(cell_table &t, int coarse)
 // A cell not yet filled, with several groups, or searched by its coarse list.
 __attribute__((noinline)) QELEGA_CELLS uint8_t cell_nearest_rest(cell_table &t, int cell, uint32_t bgr)
 {
-    uint32_t word = t.fine[cell];
-    if (word == 0 && t.whole_coarse) fill_coarse(t, coarse_of(cell));
-    word = t.fine[cell];
-    if (word == 0) word = fill(t, cell);
+    if (t.fine[cell] == 0) {
+        if (t.whole_coarse)
+            fill_coarse(t, coarse_of(cell));
+        else
+            fill(t, cell);
+    }
+    const uint32_t word = t.fine[cell];
     if (word != wide) return search_groups(t.first[cell], t.groups + (word & first_mask), word >> 22, bgr);
     const int coarse = coarse_of(cell);
     ++t.by_coarse;
@@ -812,7 +815,8 @@ __attribute__((always_inline)) inline QELEGA_CELLS uint8_t nearest(cell_table &t
 // Sixteen colors' blocks and places in their blocks, worked out in vectors
 // as block_of and within_block do one at a time: each channel's high six
 // bits, or low two, weighed by multiply-adds.
-QELEGA_INLINE QELEGA_CELLS void places16(const uint8_t *colors, size_t stride, uint32_t *block, uint32_t *place)
+__attribute__((always_inline)) inline QELEGA_CELLS void places16(const uint8_t *colors, size_t stride,
+                                                                 uint32_t *block, uint32_t *place)
 {
     __m256i bgr0[2];
     load16(colors, stride, &bgr0[0], &bgr0[1]);
